@@ -1,0 +1,22 @@
+// Per-item kernels. Pure functions of their arguments: no shared state, no
+// Python, callable from any thread at once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace marlinox::analysis {
+
+// Codons of the longest stop-free run over the six reading frames. `sequence`
+// is UTF-8; a codon window that splits a multi-byte character fails the call
+// (marlinox::fail) with the character-boundary message.
+std::size_t calculate_stop_free_run_single(std::string_view sequence);
+
+// Share of bytes that are G, C, g or c; 0.0 for the empty text.
+double calculate_gc_content_single(std::string_view sequence);
+
+// Probability that `run_length` codons drawn at GC fraction `gc` hold no stop.
+double calculate_run_probability_single(std::int32_t run_length, double gc);
+
+}  // namespace marlinox::analysis
