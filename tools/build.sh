@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Build marlinox and its C++ tests with the given interpreter (default python3.14)
+# into build/<arch>[-<variant>]. Usage: tools/build.sh [address|thread|debug]
+# The test build compiles the fault-injection hooks that the test suite uses.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+python=${PYTHON:-python3.14}
+arch=${MARLINOX_ARCH:-$(uname -m)}
+variant=${1:-}
+dir=build/$arch${variant:+-$variant}
+args=(-DMARLINOX_TESTS=ON -DMARLINOX_TEST_HOOKS=ON -DPython_EXECUTABLE="$(command -v "$python")")
+case "$variant" in
+    "") ;;
+    address|thread) args+=(-DMARLINOX_SANITIZE="$variant" -DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+    debug) args+=(-DCMAKE_BUILD_TYPE=Debug) ;;
+    *) echo "build.sh: unknown variant $variant" >&2; exit 2 ;;
+esac
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+cmake -S . -B "$dir" "${generator[@]}" "${args[@]}" >/dev/null
+cmake --build "$dir" -j"${JOBS:-2}"
+echo "$dir"
