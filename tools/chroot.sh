@@ -7,7 +7,7 @@
 #
 # Chroots live under $MARLINOX_CACHE (default /var/cache/marlinox), keyed by a
 # hash of their package list, so a changed list builds a new one and a second
-# run reuses the old one. The work tree is bind-mounted at a per-run mount point,
+# run reuses the old one. The work tree is bind-mounted at its own path,
 # together with /proc, /sys and /dev; every mount is undone on every exit path.
 set -euo pipefail
 
@@ -84,14 +84,15 @@ run() {
     local arch=$1; shift
     local dir; dir=$(chroot_dir "$arch")
     ensure "$arch"
-    local mnt="/mnt/tree-$$-$RANDOM"
+    # The tree appears at its own path, so build caches stay valid across runs
+    # and two clones never share a mount point.
+    local mnt="$tree"
     local mounted=()
     cleanup() {
         local i
         for ((i=${#mounted[@]}-1; i>=0; i--)); do
             umount -l "${mounted[i]}" 2>/dev/null || true
         done
-        rmdir "$dir$mnt" 2>/dev/null || true
     }
     trap cleanup EXIT INT TERM
     mkdir -p "$dir$mnt"

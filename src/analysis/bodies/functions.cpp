@@ -1,0 +1,119 @@
+#include "analysis/bodies/functions.hpp"
+
+#include <array>
+#include <span>
+#include <string_view>
+#include <unordered_map>
+
+#include "analysis/kernels.hpp"
+#include "parallel/parallel_ordered_map.hpp"
+#include "python/binding.hpp"
+#include "python/conversion.hpp"
+
+namespace marlinox::analysis {
+namespace {
+
+using namespace std::string_view_literals;
+using py::FunctionDescription;
+using py::Text;
+
+constexpr std::array sequences_parameter{"sequences"sv};
+constexpr std::array seq_tuples_parameter{"seq_tuples"sv};
+constexpr std::array probability_parameters{"run_lengths"sv, "gc_contents"sv};
+
+constexpr FunctionDescription stop_free_run_description{"calculate_stop_free_run", sequences_parameter, 1};
+constexpr FunctionDescription runs_with_ids_description{"calculate_stop_free_runs_with_ids",
+                                                        seq_tuples_parameter, 1};
+constexpr FunctionDescription run_with_ratio_description{"calculate_stop_free_run_with_ratio",
+                                                         sequences_parameter, 1};
+constexpr FunctionDescription gc_content_description{"calculate_gc_content", sequences_parameter, 1};
+constexpr FunctionDescription run_probability_description{"calculate_run_probability",
+                                                          probability_parameters, 2};
+
+template <std::size_t N>
+Result<std::array<PyObject*, N>> bind(const FunctionDescription& function, PyObject* const* args,
+                                      Py_ssize_t nargs, PyObject* kwnames) {
+    std::array<PyObject*, N> slots{};
+    MX_CHECK(py::extract_arguments_fastcall(function, args, nargs, kwnames, slots));
+    return slots;
+}
+
+double ratio(std::size_t run_length, std::size_t bytes) {
+    return bytes == 0 ? 0.0 : static_cast<double>(run_length) / static_cast<double>(bytes);
+}
+
+// Exact byte equality of identifiers; the hash is std::hash over the bytes.
+using GcTable = std::unordered_map<std::string_view, double>;
+
+}  // namespace
+
+Result<PyRef> __pyfunction_calculate_stop_free_run(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                                   PyObject* kwnames) {
+    MX_TRY(slots, bind<1>(stop_free_run_description, args, nargs, kwnames));
+    MX_TRY(sequences, py::extract_texts(slots[0], "sequences"));
+    auto results = parallel::parallel_ordered_map(std::span<const Text>(sequences), [](const Text& sequence) {
+        return calculate_stop_free_run_single(sequence);
+    });
+    std::vector<Text>().swap(sequences);
+    return py::owned_sequence_into_pyobject(std::move(results));
+}
+
+Result<PyRef> __pyfunction_calculate_stop_free_runs_with_ids(PyObject*, PyObject* const* args,
+                                                             Py_ssize_t nargs, PyObject* kwnames) {
+    MX_TRY(slots, bind<1>(runs_with_ids_description, args, nargs, kwnames));
+    MX_TRY(pairs, py::extract_text_pairs(slots[0], "seq_tuples"));
+    auto results = parallel::parallel_ordered_map(std::span<const py::TextPair>(pairs), [](const py::TextPair& pair) {
+        return std::pair<Text, std::size_t>(pair.first, calculate_stop_free_run_single(pair.second));
+    });
+    std::vector<py::TextPair>().swap(pairs);
+    return py::owned_sequence_into_pyobject(std::move(results));
+}
+
+Result<PyRef> __pyfunction_calculate_stop_free_run_with_ratio(PyObject*, PyObject* const* args,
+                                                              Py_ssize_t nargs, PyObject* kwnames) {
+    MX_TRY(slots, bind<1>(run_with_ratio_description, args, nargs, kwnames));
+    MX_TRY(pairs, py::extract_text_pairs(slots[0], "sequences"));
+    auto results = parallel::parallel_ordered_map(std::span<const py::TextPair>(pairs), [](const py::TextPair& pair) {
+        std::size_t run = calculate_stop_free_run_single(pair.second);
+        return std::tuple<Text, std::size_t, double>(pair.first, run, ratio(run, pair.second.size()));
+    });
+    std::vector<py::TextPair>().swap(pairs);
+    return py::owned_sequence_into_pyobject(std::move(results));
+}
+
+Result<PyRef> __pyfunction_calculate_gc_content(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                                PyObject* kwnames) {
+    MX_TRY(slots, bind<1>(gc_content_description, args, nargs, kwnames));
+    MX_TRY(pairs, py::extract_text_pairs(slots[0], "sequences"));
+    auto results = parallel::parallel_ordered_map(std::span<const py::TextPair>(pairs), [](const py::TextPair& pair) {
+        return std::pair<Text, double>(pair.first, calculate_gc_content_single(pair.second));
+    });
+    std::vector<py::TextPair>().swap(pairs);
+    return py::owned_sequence_into_pyobject(std::move(results));
+}
+
+Result<PyRef> __pyfunction_calculate_run_probability(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                                     PyObject* kwnames) {
+    MX_TRY(slots, bind<2>(run_probability_description, args, nargs, kwnames));
+    MX_TRY(run_lengths, py::extract_run_length_pairs(slots[0], "run_lengths"));
+    MX_TRY(gc_contents, py::extract_fraction_pairs(slots[1], "gc_contents"));
+
+    // The table owns nothing: its keys view the identifiers of gc_contents,
+    // which outlive it. Later pairs replace earlier ones with the same key.
+    GcTable table;
+    table.reserve(gc_contents.size());
+    for (const py::FractionPair& pair : gc_contents) table.insert_or_assign(pair.first, pair.second);
+
+    auto results = parallel::parallel_ordered_map(
+        std::span<const py::RunLengthPair>(run_lengths), [&table](const py::RunLengthPair& pair) {
+            auto found = table.find(pair.first);
+            double gc = found == table.end() ? 0.0 : found->second;
+            return std::pair<Text, double>(pair.first, calculate_run_probability_single(pair.second, gc));
+        });
+    GcTable().swap(table);
+    std::vector<py::FractionPair>().swap(gc_contents);
+    std::vector<py::RunLengthPair>().swap(run_lengths);
+    return py::owned_sequence_into_pyobject(std::move(results));
+}
+
+}  // namespace marlinox::analysis

@@ -1,0 +1,205 @@
+#include "python/conversion.hpp"
+
+#include <climits>
+#include <new>
+#include <stdexcept>
+
+#include "failure/internal_failure.hpp"
+#include "python/objects.hpp"
+#include "python/once.hpp"
+
+namespace marlinox::py {
+namespace {
+
+GilOnceCell sequence_cell;
+
+// collections.abc.Sequence, looked up once per process; only used to name the
+// required class in messages.
+PyObject* sequence_class() {
+    return sequence_cell.get_or_create([]() -> PyObject* {
+        PyRef module_name = new_str("collections.abc");
+        PyRef module = PyRef::steal(PyImport_Import(module_name.get()));
+        if (!module) {
+            PyErr error = PyErr::fetch();
+            fail("could not import collections.abc: " + describe(error));
+        }
+        PyRef attribute = new_str("Sequence");
+        PyRef sequence = PyRef::steal(PyObject_GetAttr(module.get(), attribute.get()));
+        if (!sequence) {
+            PyErr error = PyErr::fetch();
+            fail("could not read collections.abc.Sequence: " + describe(error));
+        }
+        if (!PyType_Check(sequence.get())) fail("collections.abc.Sequence is not a class");
+        return sequence.release();
+    });
+}
+
+// An interpreter conversion that returned its error value: the error is the
+// raised exception, if any; otherwise the value stands.
+template <class T>
+Result<T> value_or_raised(T value, T error_value) {
+    if (value == error_value && PyErr_Occurred()) {
+        if (auto error = PyErr::take()) return std::move(*error);
+    }
+    return value;
+}
+
+template <class T, class Convert>
+Result<std::vector<T>> extract_sequence(PyObject* argument, Convert convert) {
+    if (PyUnicode_Check(argument))
+        return PyErr::new_lazy(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    if (!PySequence_Check(argument)) return PyErr::cast(argument, sequence_class());
+
+    std::vector<T> items;
+    Py_ssize_t hint = PyObject_Size(argument);
+    if (hint < 0) {
+        (void)PyErr::take();  // the length is only a hint
+    } else {
+        try {
+            items.reserve(static_cast<std::size_t>(hint));
+        } catch (const std::bad_alloc&) {
+        } catch (const std::length_error&) {
+        }  // an absurd hint reserves nothing; the list still grows as needed
+    }
+
+    PyRef iterator = PyRef::steal(PyObject_GetIter(argument));
+    if (!iterator) return PyErr::fetch();
+    for (;;) {
+        PyObject* raw = nullptr;
+        int status = PyIter_NextItem(iterator.get(), &raw);
+        if (status == 0) break;
+        if (status < 0) return PyErr::fetch();
+        PyRef item = PyRef::steal(raw);
+        Result<T> value = convert(item.get());
+        if (!value.ok()) return std::move(value).error();
+        items.push_back(std::move(value).value());
+    }
+    return items;
+}
+
+template <class T, class Convert>
+Result<std::vector<T>> extract_argument(PyObject* argument, std::string_view name, Convert convert) {
+    Result<std::vector<T>> items = extract_sequence<T>(argument, convert);
+    if (!items.ok()) return argument_extraction_error(name, std::move(items).error());
+    return items;
+}
+
+template <class Second, class ConvertSecond>
+Result<std::pair<Text, Second>> extract_pair(PyObject* item, ConvertSecond convert_second) {
+    if (!PyTuple_Check(item)) return PyErr::cast(item, reinterpret_cast<PyObject*>(&PyTuple_Type));
+    // Read from the tuple's own storage: a subclass's methods are never called.
+    Py_ssize_t length = PyTuple_GET_SIZE(item);
+    if (length != 2)
+        return PyErr::new_lazy(PyExc_ValueError, "expected tuple of length 2, but got tuple of length " +
+                                                     std::to_string(length));
+    MX_TRY(first, extract_text(PyTuple_GET_ITEM(item, 0)));
+    MX_TRY(second, convert_second(PyTuple_GET_ITEM(item, 1)));
+    return std::pair<Text, Second>(std::move(first), std::move(second));
+}
+
+}  // namespace
+
+Result<Text> extract_text(PyObject* item) {
+    if (!PyUnicode_Check(item)) return PyErr::cast(item, reinterpret_cast<PyObject*>(&PyUnicode_Type));
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
+    if (!utf8) return PyErr::fetch();
+    return Text(utf8, static_cast<std::size_t>(size));
+}
+
+Result<std::int32_t> extract_int32(PyObject* item) {
+    MX_TRY(value, value_or_raised<long>(PyLong_AsLong(item), -1L));
+    if constexpr (sizeof(long) > sizeof(std::int32_t)) {
+        if (value < INT32_MIN || value > INT32_MAX)
+            return PyErr::new_lazy(PyExc_OverflowError, "Python int too large to convert to C long");
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+Result<double> extract_double(PyObject* item) {
+    if (PyFloat_CheckExact(item)) return PyFloat_AS_DOUBLE(item);
+    return value_or_raised<double>(PyFloat_AsDouble(item), -1.0);
+}
+
+Result<TextPair> extract_text_pair(PyObject* item) { return extract_pair<Text>(item, extract_text); }
+Result<RunLengthPair> extract_run_length_pair(PyObject* item) {
+    return extract_pair<std::int32_t>(item, extract_int32);
+}
+Result<FractionPair> extract_fraction_pair(PyObject* item) {
+    return extract_pair<double>(item, extract_double);
+}
+
+PyErr argument_extraction_error(std::string_view name, PyErr error) {
+    PyObject* exception = error.materialise();
+    if (Py_TYPE(exception) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) return error;
+    PyErr renamed = PyErr::new_lazy(PyExc_TypeError, "argument '" + std::string(name) +
+                                                         "': " + display_text(exception));
+    renamed.set_cause(error.cause());
+    return renamed;
+}
+
+Result<std::vector<Text>> extract_texts(PyObject* argument, std::string_view name) {
+    return extract_argument<Text>(argument, name, extract_text);
+}
+Result<std::vector<TextPair>> extract_text_pairs(PyObject* argument, std::string_view name) {
+    return extract_argument<TextPair>(argument, name, extract_text_pair);
+}
+Result<std::vector<RunLengthPair>> extract_run_length_pairs(PyObject* argument, std::string_view name) {
+    return extract_argument<RunLengthPair>(argument, name, extract_run_length_pair);
+}
+Result<std::vector<FractionPair>> extract_fraction_pairs(PyObject* argument, std::string_view name) {
+    return extract_argument<FractionPair>(argument, name, extract_fraction_pair);
+}
+
+namespace {
+
+PyRef to_python(std::size_t run_length) {
+    return new_object(PyLong_FromUnsignedLongLong(run_length));
+}
+PyRef to_python(double value) { return new_object(PyFloat_FromDouble(value)); }
+PyRef to_python(Text& text) {
+    PyRef object = new_str(text);
+    Text().swap(text);  // the bytes are not needed any more
+    return object;
+}
+
+template <class... Items>
+PyRef tuple_of(Items&... items) {
+    PyRef elements[] = {to_python(items)...};
+    PyRef tuple = new_object(PyTuple_New(sizeof...(Items)));
+    for (std::size_t i = 0; i < sizeof...(Items); ++i)
+        PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), elements[i].release());
+    return tuple;
+}
+
+PyRef to_python(std::pair<Text, std::size_t>& item) { return tuple_of(item.first, item.second); }
+PyRef to_python(std::pair<Text, double>& item) { return tuple_of(item.first, item.second); }
+PyRef to_python(std::tuple<Text, std::size_t, double>& item) {
+    return tuple_of(std::get<0>(item), std::get<1>(item), std::get<2>(item));
+}
+
+template <class T>
+PyRef into_list(parallel::OrderedResults<T> results) {
+    PyRef list = new_object(PyList_New(static_cast<Py_ssize_t>(results.size())));
+    for (std::size_t i = 0; i < results.size(); ++i)
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), to_python(results[i]).release());
+    return list;
+}
+
+}  // namespace
+
+PyRef owned_sequence_into_pyobject(parallel::OrderedResults<std::size_t> results) {
+    return into_list(std::move(results));
+}
+PyRef owned_sequence_into_pyobject(parallel::OrderedResults<std::pair<Text, std::size_t>> results) {
+    return into_list(std::move(results));
+}
+PyRef owned_sequence_into_pyobject(
+    parallel::OrderedResults<std::tuple<Text, std::size_t, double>> results) {
+    return into_list(std::move(results));
+}
+PyRef owned_sequence_into_pyobject(parallel::OrderedResults<std::pair<Text, double>> results) {
+    return into_list(std::move(results));
+}
+
+}  // namespace marlinox::py

@@ -1,0 +1,72 @@
+// PyErr: a Python exception that has not been raised yet. Lazy (a class and
+// what is needed to build its value, turned into Python objects only when
+// raised) or normalized (an exception object taken from the interpreter).
+// Owned by one holder; created, inspected and dropped only with the
+// interpreter lock held.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "python/pyref.hpp"
+
+namespace marlinox::py {
+
+class PyErr {
+public:
+    // An exception class with a message text as its single argument.
+    struct LazyMessage {
+        PyRef type;
+        std::string message;
+    };
+    // PanicException with the message as its single argument; the class is
+    // looked up (and created when missing) only when the error is raised.
+    struct LazyPanic {
+        std::string message;
+    };
+    // TypeError for an object that is not an instance of `target`; the
+    // message is composed only when the exception is built.
+    struct LazyCast {
+        PyRef object;
+        PyRef target;
+    };
+    using Lazy = std::variant<LazyMessage, LazyPanic, LazyCast>;
+
+    static PyErr new_lazy(PyObject* type, std::string message);
+    static PyErr panic(std::string message);
+    static PyErr cast(PyObject* object, PyObject* target);
+    static PyErr normalized(PyRef exception);
+
+    // The raised exception, cleared from the interpreter; nothing when none is
+    // raised. A PanicException coming back from Python code resumes the
+    // internal failure it stands for instead (throws).
+    static std::optional<PyErr> take();
+    // Like take(), but a missing exception becomes a SystemError.
+    static PyErr fetch();
+
+    PyErr(PyErr&&) noexcept;
+    PyErr& operator=(PyErr&&) noexcept;
+    ~PyErr();
+
+    // Raises the error in the interpreter, consuming it. If the exception's
+    // value cannot be built (the interpreter is out of memory), the
+    // interpreter's own exception is left raised instead.
+    void restore() &&;
+    // The exception object (borrowed), built at most once.
+    PyObject* materialise();
+    std::optional<PyErr> cause();
+    void set_cause(std::optional<PyErr> cause);
+
+private:
+    struct State;
+    explicit PyErr(std::unique_ptr<State> state) noexcept;
+    std::unique_ptr<State> state_;
+};
+
+// "TypeName: message" for diagnostics; never fails.
+std::string describe(PyErr& error);
+
+}  // namespace marlinox::py
