@@ -85,34 +85,53 @@ class Record:
 
 
 class Progress:
-    """A progress line on standard error, redrawn at most a few times a second."""
+    """A progress line on standard error, redrawn at most a few times a second.
+
+    It counts records read and analysed, and shows how much of the input file
+    has been consumed (compressed bytes for gzip input).
+    """
 
     INTERVAL = 0.2
 
-    def __init__(self, enabled: bool, total_bytes: int | None):
+    def __init__(self, enabled: bool, raw: BinaryIO, total_bytes: int | None):
         self.enabled = enabled
+        self.raw = raw
         self.total_bytes = total_bytes
+        self.read = 0
+        self.analysed = 0
         self.last_draw = 0.0
         self.drawn = False
 
-    def update(self, read_bytes: int | None, records: int, force: bool = False) -> None:
+    def count_read(self, records: Iterator[Record]) -> Iterator[Record]:
+        for record in records:
+            self.read += 1
+            self.draw()
+            yield record
+
+    def count_analysed(self, count: int) -> None:
+        self.analysed += count
+        self.draw()
+
+    def draw(self, force: bool = False) -> None:
         if not self.enabled:
             return
         now = time.monotonic()
         if not force and now - self.last_draw < self.INTERVAL:
             return
         self.last_draw = now
-        text = f"{records} records"
-        if read_bytes is not None:
-            text += f", {read_bytes / 1e6:.1f} MB read"
+        text = f"{self.read} records read, {self.analysed} analysed"
+        position = raw_position(self.raw)
+        if position is not None:
+            text += f", {position / 1e6:.1f} MB of input"
             if self.total_bytes:
-                text += f" ({100 * read_bytes / self.total_bytes:.0f}%)"
+                text += f" ({100 * position / self.total_bytes:.0f}%)"
         sys.stderr.write(f"\r\x1b[K{text}")
         sys.stderr.flush()
         self.drawn = True
 
     def finish(self) -> None:
         if self.drawn:
+            self.draw(force=True)
             sys.stderr.write("\n")
             sys.stderr.flush()
             self.drawn = False
@@ -329,18 +348,15 @@ def build_parser() -> argparse.ArgumentParser:
 
 def run(args: argparse.Namespace) -> None:
     stream, raw, name, size = open_input(args.file)
-    progress = Progress(enabled=not args.no_progress and sys.stderr.isatty(), total_bytes=size)
+    progress = Progress(not args.no_progress and sys.stderr.isatty(), raw, size)
     out = sys.stdout.buffer
-    records_done = 0
     try:
         out.write(HEADER_ROW)
-        for batch in batches(read_records(stream, name), args.batch_bytes):
-            progress.update(raw_position(raw), records_done)
+        records = progress.count_read(read_records(stream, name))
+        for batch in batches(records, args.batch_bytes):
             out.write(format_rows(batch, analyse(batch, name)))
-            records_done += len(batch)
-            progress.update(raw_position(raw), records_done)
+            progress.count_analysed(len(batch))
         out.flush()
-        progress.update(raw_position(raw), records_done, force=True)
     finally:
         progress.finish()
         if stream is not raw:

@@ -379,7 +379,7 @@ def run_with_terminal_stderr(*args: str | Path) -> tuple[int, bytes, bytes]:
 def test_progress_is_shown_when_stderr_is_a_terminal():
     status, stdout, stderr = run_with_terminal_stderr()
     assert status == 0
-    assert b"1 records" in stderr and b"100%" in stderr
+    assert b"1 records read, 1 analysed" in stderr and b"(100%)" in stderr
     # Progress never mixes into the table.
     assert parse_table(stdout)[0][0] == b"gi|9626243|ref|NC_001416.1|"
 
