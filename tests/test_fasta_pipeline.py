@@ -13,6 +13,7 @@ import hashlib
 import importlib.util
 import os
 import pty
+import random
 import re
 import subprocess
 import sys
@@ -259,6 +260,54 @@ def test_batch_size_does_not_change_the_output(tmp_path):
         outputs[size] = result.stdout
     assert len(set(outputs.values())) == 1
     assert parse_table(outputs["1"]) == [model_row(first_word(h), s) for h, s in records]
+
+
+# Runs the command in this interpreter and then reports its peak resident size
+# from /proc (VmHWM belongs to the new process image alone, whereas the peak
+# that wait4 reports is inherited from the forking test process).
+PEAK_MEMORY_WRAPPER = """
+import re, runpy, sys
+sys.argv = sys.argv[1:]
+try:
+    runpy.run_path(sys.argv[0], run_name="__main__")
+except SystemExit as stop:
+    assert not stop.code, stop.code
+with open("/proc/self/status") as status:
+    print(re.search(r"VmHWM:\\s+(\\d+) kB", status.read()).group(1), file=sys.stderr)
+"""
+
+
+def peak_memory_kib(*args: str | Path) -> int:
+    """Run the command with its output discarded; return its peak resident size."""
+    result = subprocess.run(
+        [sys.executable, "-c", PEAK_MEMORY_WRAPPER, str(SCRIPT), *map(str, args)],
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.PIPE,
+        timeout=120,
+    )
+    assert result.returncode == 0, result.stderr
+    return int(result.stderr)
+
+
+def test_small_batches_bound_memory(tmp_path):
+    # 16 records of 1 MiB each. Read in one batch, the whole sequence data is
+    # held at once (several times over, as str and in the module); read in
+    # 1 MiB batches only one record is.
+    path = tmp_path / "big.fa"
+    with path.open("wb") as handle:
+        for i in range(16):
+            sequence = random_bases(1 << 20, seed=i)
+            handle.write(b">big%d\n" % i)
+            for start in range(0, len(sequence), 80):
+                handle.write(sequence[start : start + 80] + b"\n")
+    whole = peak_memory_kib(path, "--batch-bytes", "1G")
+    batched = peak_memory_kib(path, "--batch-bytes", "1M")
+    assert batched + 12 * 1024 < whole, (batched, whole)
+
+
+def random_bases(count: int, seed: int) -> bytes:
+    # Each random byte picks one of the four bases (256 = 4 x 64).
+    return random.Random(seed).randbytes(count).translate(b"ACGT" * 64)
 
 
 # ---------------------------------------------------------------------------
