@@ -7,8 +7,9 @@
 #
 # Chroots live under $MARLINOX_CACHE (default /var/cache/marlinox), keyed by a
 # hash of their package list, so a changed list builds a new one and a second
-# run reuses the old one. The work tree is bind-mounted at its own path,
-# together with /proc, /sys and /dev; every mount is undone on every exit path.
+# run reuses the old one. Each run mounts the work tree (at its own path),
+# /proc, /sys and /dev in a private mount namespace, so nothing is left behind
+# and concurrent runs from different clones never see each other's mounts.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -82,32 +83,27 @@ ensure() {
 
 run() {
     local arch=$1; shift
-    local dir; dir=$(chroot_dir "$arch")
     ensure "$arch"
-    # The tree appears at its own path, so build caches stay valid across runs
-    # and two clones never share a mount point.
+    # Each run gets a mount namespace of its own: its mounts are invisible to
+    # the host and to concurrent runs, and vanish with it on every exit path.
+    exec unshare --mount --propagation private "$0" _run_in_namespace "$arch" "$@"
+}
+
+run_in_namespace() {
+    local arch=$1; shift
+    local dir; dir=$(chroot_dir "$arch")
+    # The tree appears at its own path, so build caches stay valid across runs.
     local mnt="$tree"
-    local mounted=()
-    cleanup() {
-        local i
-        for ((i=${#mounted[@]}-1; i>=0; i--)); do
-            umount -l "${mounted[i]}" 2>/dev/null || true
-        done
-    }
-    trap cleanup EXIT INT TERM
+    # No unmounting needed: the namespace, and its mounts, end with this run.
     mkdir -p "$dir$mnt"
     for m in /proc /sys /dev; do
-        mount --rbind "$m" "$dir$m"; mount --make-rslave "$dir$m"; mounted+=("$dir$m")
+        mount --rbind "$m" "$dir$m"
     done
-    mount --bind "$tree" "$dir$mnt"; mounted+=("$dir$mnt")
+    mount --bind "$tree" "$dir$mnt"
     cp -L /etc/resolv.conf "$dir/etc/resolv.conf" 2>/dev/null || true
-    local status=0
     chroot "$dir" /usr/bin/env -i HOME=/root PATH=/usr/local/bin:/usr/bin:/bin \
         LANG=C.UTF-8 TERM="${TERM:-dumb}" CI="${CI:-}" MARLINOX_ARCH="$arch" \
-        /bin/bash -c 'cd "$1" && shift && exec "$@"' bash "$mnt" "$@" || status=$?
-    cleanup
-    trap - EXIT INT TERM
-    return $status
+        /bin/bash -c 'cd "$1" && shift && exec "$@"' bash "$mnt" "$@"
 }
 
 cmd=${1:-}; shift || true
@@ -115,5 +111,6 @@ case "$cmd" in
     ensure) ensure "${1:?arch}" ;;
     path) chroot_dir "${1:?arch}" ;;
     run) run "$@" ;;
+    _run_in_namespace) run_in_namespace "$@" ;;
     *) die "usage: chroot.sh ensure|path|run ARCH [CMD...]" ;;
 esac

@@ -33,7 +33,7 @@ if [ -x "$dir/marlinox_cpp_tests" ]; then
 fi
 
 step "pytest"
-PYTHONPATH="$dir" MARLINOX_BUILD_DIR="$dir" "$python" -m pytest "${pytest_args[@]}"
+PYTHONPATH="$dir" MARLINOX_BUILD_DIR="$dir" MARLINOX_HOOKS=1 "$python" -m pytest "${pytest_args[@]}"
 
 if [ $full = 1 ]; then
     step "C++ tests under ThreadSanitizer"
@@ -50,7 +50,7 @@ if [ $full = 1 ]; then
     libasan=$(g++ -print-file-name=libasan.so)
     LD_PRELOAD="$libasan" ASAN_OPTIONS="detect_leaks=0:abort_on_error=1" \
         UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" PYTHONMALLOC=malloc \
-        PYTHONPATH="$asan" MARLINOX_BUILD_DIR="$asan" MARLINOX_SANITIZED=1 \
+        PYTHONPATH="$asan" MARLINOX_BUILD_DIR="$asan" MARLINOX_SANITIZED=1 MARLINOX_HOOKS=1 \
         "$python" -m pytest "${pytest_args[@]}"
 
     step "pip install . into a fresh virtual environment"

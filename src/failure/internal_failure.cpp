@@ -1,10 +1,13 @@
 #include "failure/internal_failure.hpp"
 
+#include <execinfo.h>
 #include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <string_view>
 #include <string>
 
 namespace marlinox {
@@ -30,6 +33,20 @@ std::string current_thread_name() {
 
 std::atomic<bool> hint_printed{false};
 
+bool backtrace_requested() {
+    const char* value = std::getenv("MARLINOX_BACKTRACE");
+    return value && *value && std::string_view(value) != "0";
+}
+
+// Frames as "object(symbol+offset) [address]"; frames inside the module show
+// object offsets, which `addr2line -e <module> -f -C <offset>` resolves.
+void write_backtrace() {
+    void* frames[128];
+    int depth = ::backtrace(frames, 128);
+    write_all(2, "stack backtrace:\n");
+    ::backtrace_symbols_fd(frames, depth, 2);
+}
+
 }  // namespace
 
 void fail(std::string message, std::source_location where) {
@@ -38,6 +55,7 @@ void fail(std::string message, std::source_location where) {
     if (!hint_printed.exchange(true))
         text += "note: run with `MARLINOX_BACKTRACE=1` environment variable to display a backtrace\n";
     write_all(2, text);
+    if (backtrace_requested()) write_backtrace();
     throw InternalFailure(std::move(message));
 }
 

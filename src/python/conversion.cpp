@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "failure/internal_failure.hpp"
+#include "python/fault_injection.hpp"
 #include "python/objects.hpp"
 #include "python/once.hpp"
 
@@ -180,7 +181,9 @@ PyRef to_python(std::tuple<Text, std::size_t, double>& item) {
 
 template <class T>
 PyRef into_list(parallel::OrderedResults<T> results) {
-    PyRef list = new_object(PyList_New(static_cast<Py_ssize_t>(results.size())));
+    PyRef list = new_object(fault_active("result_list")
+                                ? PyErr_NoMemory()
+                                : PyList_New(static_cast<Py_ssize_t>(results.size())));
     for (std::size_t i = 0; i < results.size(); ++i)
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), to_python(results[i]).release());
     return list;

@@ -1,0 +1,224 @@
+"""Internal failures: diagnostics on standard error, PanicException, and the
+paths on which raising itself fails."""
+
+import os
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import marlinox
+
+BOUNDARY_MESSAGE = "byte index 4 is not a char boundary; it is inside 'É' (bytes 3..5) of `ATGÉ`"
+HINT = "note: run with `MARLINOX_BACKTRACE=1` environment variable to display a backtrace"
+
+needs_hooks = pytest.mark.skipif(os.environ.get("MARLINOX_HOOKS") != "1",
+                                 reason="fault injection exists only in test builds")
+
+
+def run_python(code, **env):
+    """Runs `code` in a fresh interpreter that imports the same module."""
+    environment = dict(os.environ)
+    environment.pop("MARLINOX_FAULTS", None)
+    environment["PYTHONPATH"] = os.path.dirname(os.path.dirname(marlinox.__file__)) + os.pathsep + \
+        os.path.dirname(marlinox.__file__)
+    environment.update(env)
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
+                          text=True, env=environment, timeout=120)
+
+
+def diagnostics(stderr):
+    return [line for line in stderr.splitlines() if line.startswith("thread '")]
+
+
+def test_first_failure_prints_diagnostic_and_hint_later_ones_only_the_diagnostic():
+    result = run_python("""
+        import marlinox
+        for _ in range(3):
+            try:
+                marlinox.calculate_stop_free_run(["ATGÉ"])
+            except BaseException as error:
+                print(type(error).__name__, error.args[0] == %r)
+    """ % BOUNDARY_MESSAGE)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["PanicException True"] * 3
+    found = diagnostics(result.stderr)
+    assert len(found) == 3
+    assert all(" failed at " in line and "stop_free_run" in line for line in found)
+    assert result.stderr.count(BOUNDARY_MESSAGE) == 3
+    assert result.stderr.count(HINT) == 1
+    # The hint follows the first diagnostic directly.
+    lines = result.stderr.splitlines()
+    assert lines.index(HINT) == lines.index(BOUNDARY_MESSAGE) + 1
+
+
+def test_the_hint_tells_the_truth_a_native_backtrace_is_printed():
+    result = run_python("""
+        import marlinox
+        try:
+            marlinox.calculate_stop_free_run(["ATGÉ"])
+        except BaseException as error:
+            print(type(error).__name__)
+    """, MARLINOX_BACKTRACE="1")
+    assert result.stdout.strip() == "PanicException"
+    assert "stack backtrace:" in result.stderr
+    trace = result.stderr.split("stack backtrace:", 1)[1].splitlines()
+    frames = [line for line in trace if "[0x" in line]
+    assert len(frames) >= 3, result.stderr
+    assert any("marlinox" in frame for frame in frames)
+
+
+def test_failure_on_a_worker_prints_one_diagnostic_and_raises_one_exception():
+    result = run_python("""
+        import marlinox
+        try:
+            marlinox.calculate_stop_free_runs_with_ids([("a", "ACGT"), ("b", "ATGÉ"), ("c", "ACGT")])
+        except BaseException as error:
+            print(type(error).__name__, error.args)
+    """)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "PanicException (%r,)" % BOUNDARY_MESSAGE
+    assert len(diagnostics(result.stderr)) == 1
+
+
+def test_panic_exception_class_and_arguments(panic_type):
+    with pytest.raises(BaseException) as caught:
+        marlinox.calculate_stop_free_run(["ACGT", "ATGÉ"])
+    error = caught.value
+    assert type(error) is panic_type
+    assert not isinstance(error, Exception)
+    assert type(error).__module__ == "pyo3_runtime"
+    assert type(error).__name__ == "PanicException"
+    assert type(error).__qualname__ == "PanicException"
+    assert type(error).__bases__ == (BaseException,)
+    doc = type(error).__doc__
+    assert doc.startswith("\n") and doc.endswith("\n") and "BaseException" in doc
+    assert error.args == (BOUNDARY_MESSAGE,)
+    assert str(error) == BOUNDARY_MESSAGE
+    assert not hasattr(marlinox, "PanicException")
+    # The module is still usable.
+    assert marlinox.calculate_stop_free_run(["ATGTAA"]) == [2]
+
+
+def test_panic_from_python_code_is_printed_and_resumed():
+    result = run_python("""
+        import marlinox
+        try:
+            marlinox.calculate_stop_free_run(["ATGÉ"])
+        except BaseException as error:
+            first = error
+
+        class Hostile(list):
+            def __iter__(self):
+                raise first
+
+        try:
+            marlinox.calculate_stop_free_run(Hostile(["ACGT"]))
+        except BaseException as error:
+            second = error
+        print(type(second) is type(first), second is not first, second.args == first.args)
+        print(second.__cause__ is None, second.__traceback__.tb_next is None)
+        print(marlinox.calculate_stop_free_run(["ATGTAA"]))
+    """)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["True True True", "True True", "[2]"]
+    lines = result.stderr.splitlines()
+    # One diagnostic for the original failure only; the resumed one writes none.
+    assert len(diagnostics(result.stderr)) == 1
+    notice = lines.index("Python stack trace below:")
+    assert "PanicException" in lines[notice - 1]
+    rest = "\n".join(lines[notice + 1:])
+    assert "Traceback (most recent call last):" in rest
+    assert "__iter__" in rest
+    assert "pyo3_runtime.PanicException: " + BOUNDARY_MESSAGE in rest
+
+
+def test_panic_whose_str_fails_uses_a_fixed_message():
+    result = run_python("""
+        import marlinox
+        try:
+            marlinox.calculate_stop_free_run(["ATGÉ"])
+        except BaseException as error:
+            panic = type(error)
+
+        class Odd(panic):
+            pass
+
+        bad = panic(object())
+        bad.args = ()
+        class NoText:
+            def __str__(self):
+                raise ValueError("no text")
+        weird = panic(NoText())
+
+        class Hostile(list):
+            def __iter__(self):
+                raise weird
+        try:
+            marlinox.calculate_stop_free_run(Hostile())
+        except BaseException as error:
+            print(type(error).__name__, len(error.args), bool(error.args[0]))
+    """)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "PanicException 1 True"
+
+
+@needs_hooks
+@pytest.mark.parametrize("faults, call, expected", [
+    # The PanicException class cannot be created: the interpreter's own error is raised.
+    ("panic_class", 'marlinox.calculate_stop_free_run(["ATGÉ"])', "MemoryError"),
+    # The message of a lazy error cannot be created.
+    ("lazy_message", "marlinox.calculate_gc_content()", "MemoryError"),
+    ("lazy_message", 'marlinox.calculate_stop_free_run(["ATGÉ"])', "MemoryError"),
+])
+def test_raising_that_fails_leaves_the_interpreters_exception(faults, call, expected):
+    result = run_python("""
+        import marlinox
+        try:
+            %s
+        except BaseException as error:
+            print(type(error).__name__)
+        print(marlinox.calculate_stop_free_run(["ATGTAA"]))
+    """ % call, MARLINOX_FAULTS=faults)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [expected, "[2]"]
+
+
+@needs_hooks
+def test_panic_class_creation_is_retried_after_a_failure():
+    result = run_python("""
+        import os, marlinox
+        os.environ["MARLINOX_FAULTS"] = "panic_class"
+        try:
+            marlinox.calculate_stop_free_run(["ATGÉ"])
+        except BaseException as error:
+            print(type(error).__name__)
+        del os.environ["MARLINOX_FAULTS"]
+        try:
+            marlinox.calculate_stop_free_run(["ATGÉ"])
+        except BaseException as error:
+            print(type(error).__module__, type(error).__name__)
+    """)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["MemoryError", "pyo3_runtime PanicException"]
+
+
+@needs_hooks
+def test_null_result_reports_unraisable_then_panics():
+    result = run_python("""
+        import os, sys, marlinox
+        seen = []
+        sys.unraisablehook = lambda info: seen.append(type(info.exc_value).__name__)
+        os.environ["MARLINOX_FAULTS"] = "result_list"
+        try:
+            marlinox.calculate_stop_free_run(["ATG", "TAA"])
+        except BaseException as error:
+            print(type(error).__name__, error.args)
+        del os.environ["MARLINOX_FAULTS"]
+        print(seen, marlinox.calculate_stop_free_run(["ATG", "TAA"]))
+    """)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["PanicException ('PyObject pointer is null',)",
+                                          "['MemoryError'] [1, 1]"]
+    assert "PyObject pointer is null" in result.stderr
