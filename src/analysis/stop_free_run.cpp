@@ -88,46 +88,6 @@ std::string printable_text(std::string_view text) {
          printable_text(quoted) + "`" + std::string(ellipsis));
 }
 
-// --- ASCII scan ----------------------------------------------------------------
-
-// 3-bit nucleotide codes, either case; every other byte is 0.
-enum : std::uint8_t { kOther = 0, kT = 1, kA = 2, kG = 3, kC = 4 };
-
-constexpr std::array<std::uint8_t, 256> kBaseCode = [] {
-    std::array<std::uint8_t, 256> code{};
-    code['T'] = code['t'] = kT;
-    code['A'] = code['a'] = kA;
-    code['G'] = code['g'] = kG;
-    code['C'] = code['c'] = kC;
-    return code;
-}();
-
-constexpr unsigned triplet(unsigned a, unsigned b, unsigned c) { return a << 6 | b << 3 | c; }
-constexpr unsigned kTripletMask = 0x1FF;
-
-// For each triplet of codes read forward: bit 0 when it is a stop codon, bit 1
-// when its reverse complement is one. The reverse complements of TAA, TAG and
-// TGA read forward are TTA, CTA and TCA.
-enum : std::uint8_t { kForwardStop = 1, kReverseStop = 2 };
-
-constexpr std::array<std::uint8_t, 512> kStopFlags = [] {
-    std::array<std::uint8_t, 512> flags{};
-    flags[triplet(kT, kA, kA)] |= kForwardStop;
-    flags[triplet(kT, kA, kG)] |= kForwardStop;
-    flags[triplet(kT, kG, kA)] |= kForwardStop;
-    flags[triplet(kT, kT, kA)] |= kReverseStop;
-    flags[triplet(kC, kT, kA)] |= kReverseStop;
-    flags[triplet(kT, kC, kA)] |= kReverseStop;
-    return flags;
-}();
-
-// Run counters of one residue class of window starts: the forward frame and the
-// reverse frame that read the same windows.
-struct FramePair {
-    std::size_t forward = 0;
-    std::size_t reverse = 0;
-};
-
 }  // namespace
 
 // --- Literal kernel --------------------------------------------------------------
@@ -197,63 +157,6 @@ std::size_t stop_free_run_literal(std::string_view sequence) {
     const std::size_t forward_score = strand_stop_free_run(upper);
     const std::size_t reverse_score = strand_stop_free_run(reverse);
     return std::max(forward_score, reverse_score);
-}
-
-// --- ASCII kernel ----------------------------------------------------------------
-//
-// On ASCII text upper-casing keeps every byte in place and the reverse
-// complement R of the m-byte text maps window k of R onto the forward bytes
-// m-3-k .. m-1-k. Reverse frame f therefore reads, backwards, exactly the
-// windows that start at the forward positions congruent to m-f modulo 3, while
-// forward frame f reads those congruent to f. So each residue class of window
-// starts carries one forward and one reverse frame, and a single forward pass
-// that tracks, per class, the current run of the forward reading (reset by TAA,
-// TAG, TGA) and of the reverse reading (reset by TTA, CTA, TCA) sees all six
-// frames. A run's length does not depend on the direction it is read in.
-
-std::size_t stop_free_run_ascii(std::string_view sequence) noexcept {
-    const std::size_t m = sequence.size();
-    if (m < kCodon) return 0;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(sequence.data());
-    const std::size_t windows = m - kCodon + 1;
-
-    unsigned key = triplet(0, kBaseCode[bytes[0]], kBaseCode[bytes[1]]);
-    std::size_t best = 0;
-    // Window j: shift in byte j+2, then extend or reset both runs of its class.
-    const auto step = [&](FramePair& runs, std::size_t j) {
-        key = ((key << 3) | kBaseCode[bytes[j + 2]]) & kTripletMask;
-        const unsigned flags = kStopFlags[key];
-        // All ones to keep counting, zero to reset at a stop.
-        const std::size_t keep_forward = std::size_t{(flags & kForwardStop) != 0} - 1;
-        const std::size_t keep_reverse = std::size_t{(flags & kReverseStop) != 0} - 1;
-        runs.forward = (runs.forward + 1) & keep_forward;
-        runs.reverse = (runs.reverse + 1) & keep_reverse;
-        best = std::max(best, std::max(runs.forward, runs.reverse));
-    };
-
-    FramePair class0, class1, class2;
-    std::size_t j = 0;
-    for (; j + 3 <= windows; j += 3) {
-        step(class0, j);
-        step(class1, j + 1);
-        step(class2, j + 2);
-    }
-    if (j < windows) step(class0, j);
-    if (j + 1 < windows) step(class1, j + 1);
-    return best;
-}
-
-bool is_ascii(std::string_view text) noexcept {
-    const char* p = text.data();
-    std::size_t left = text.size();
-    std::uint64_t high = 0;
-    for (; left >= 8; p += 8, left -= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p, 8);
-        high |= word;
-    }
-    for (; left > 0; ++p, --left) high |= static_cast<unsigned char>(*p);
-    return (high & 0x8080808080808080u) == 0;
 }
 
 std::size_t calculate_stop_free_run_single(std::string_view sequence) {
