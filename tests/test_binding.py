@@ -718,7 +718,7 @@ def test_bad_third_item_stops_iteration():
     assert nexts == [("seq", "next", 0), ("seq", "next", 1), ("seq", "next", 2)]
     # The module is unaffected and the same object converts once it is fixed.
     seq.items[2] = "GGG"
-    assert run(seq) == [2, 1, 1, 1]
+    assert run(seq) == [1, 1, 1, 1]
 
 
 def test_run_lengths_fully_converted_before_gc_contents():
@@ -781,3 +781,64 @@ def test_nan_and_inf_fractions_pass_conversion():
     assert result[0] == ("a", 1.0)
     assert math.isnan(result[1][1])
     assert result[2] == ("c", -math.inf)
+
+
+# --------------------------------------------------------------------------
+# Iteration protocol details
+
+
+class ReversedList(list):
+    """A list whose iterator disagrees with its storage."""
+
+    def __iter__(self):
+        return iter(self[::-1])
+
+
+class ExtendedTuple(tuple):
+    def __iter__(self):
+        yield from tuple.__iter__(self)
+        yield "TAATAATAA"
+
+
+class LenRaisingList(list):
+    def __len__(self):
+        raise RuntimeError("no length")
+
+
+@pytest.mark.parametrize("value, expected", [
+    (ReversedList(["ATG", "ATGTAA", ""]), [0, 2, 1]),
+    (ExtendedTuple(("ATG",)), [1, 3]),
+    (LenRaisingList(["ATGTAA", "ATG"]), [2, 1]),
+])
+def test_outer_argument_is_read_through_its_iterator(value, expected):
+    assert run(value) == expected
+
+
+def test_panic_exception_from_len_is_not_dropped(panic_type):
+    with pytest.raises(BaseException) as info:
+        run(Recorder(ITEMS, length=panic_type("from __len__")))
+    assert type(info.value) is panic_type
+    assert info.value.args == ("from __len__",)
+    assert run(Recorder(ITEMS)) == [2, 1, 0]
+
+
+class Unprintable:
+    def __str__(self):
+        raise ValueError("cannot print")
+
+
+def test_inner_message_with_lone_surrogate():
+    exc = assert_raises_exactly(TypeError, "argument 'sequences': bad\ufffd\ufffd\ufffd!",
+                                run, IterRaises(TypeError("bad\udc80!")))
+    assert exc.__cause__ is None
+
+
+def test_inner_message_that_cannot_be_printed(monkeypatch):
+    seen = []
+    monkeypatch.setattr(sys, "unraisablehook", seen.append)
+    failure = TypeError(Unprintable())
+    assert_raises_exactly(TypeError, "argument 'sequences': <unprintable TypeError object>",
+                          run, IterRaises(failure))
+    assert len(seen) == 1
+    assert seen[0].exc_type is ValueError
+    assert str(seen[0].exc_value) == "cannot print"

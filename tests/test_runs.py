@@ -179,7 +179,8 @@ def test_results_are_new_lists():
     assert data == ["ATG"]
     pairs = [("a", "ATG")]
     out = with_ids(pairs)
-    assert out == pairs and out is not pairs and out[0] is not pairs[0]
+    assert out == [("a", 1)] and out is not pairs
+    assert pairs == [("a", "ATG")]
 
 
 @pytest.mark.parametrize("size", [2, 3, 17, 1000, 5003])
@@ -393,3 +394,71 @@ def test_panic_from_element_conversion(panic_type):
         marlinox.calculate_run_probability([("a", Bad())], [])
     assert type(info.value) is panic_type
     assert info.value.args == ("from __index__",)
+
+
+# --------------------------------------------------------------------------
+# Several Python threads
+
+
+def test_concurrent_callers(panic_type):
+    import threading
+
+    errors = []
+    batch = ["ATGTAA", "TAATAATAA", "AUGUAA", "A" * 300] * 50
+    expected = [2, 3, 2, 100] * 50
+
+    def worker(seed):
+        try:
+            for i in range(30):
+                kind = (seed + i) % 4
+                if kind == 0:
+                    assert run(batch) == expected
+                elif kind == 1:
+                    with pytest.raises(TypeError) as info:
+                        run([("not", "a str")])
+                    assert str(info.value) == (
+                        "argument 'sequences': 'tuple' object is not an instance of 'str'")
+                elif kind == 2:
+                    with pytest.raises(BaseException) as info:
+                        run(["ACG"] * 20 + ["ATGÉ"])
+                    assert type(info.value) is panic_type
+                else:
+                    assert marlinox.calculate_gc_content([("x", "GA")] * 40) == [("x", 0.5)] * 40
+        except BaseException as exc:  # noqa: BLE001
+            errors.append(exc)
+
+    threads = [threading.Thread(target=worker, args=(n,)) for n in range(6)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(timeout=120)
+    assert not any(thread.is_alive() for thread in threads)
+    assert errors == []
+
+
+_ORDER_SCRIPT = r"""
+import marlinox
+seqs = ["AAA" * (i % 41) + ("TAG" if i % 2 else "") for i in range(3001)]
+want = [(i % 41) + (1 if i % 2 else 0) for i in range(3001)]
+assert marlinox.calculate_stop_free_run(seqs) == want
+ids = [str(i) for i in range(3001)]
+assert marlinox.calculate_stop_free_runs_with_ids(list(zip(ids, seqs))) == list(zip(ids, want))
+try:
+    marlinox.calculate_stop_free_run(["ACG"] * 3 + ["ATGÉ"] + ["ACG"] * 3 + ["ÉAA"] + ["ACG"] * 5)
+except BaseException as exc:
+    assert "bytes 3..5" in str(exc), exc
+else:
+    raise SystemExit("no failure")
+print("ok")
+"""
+
+
+@pytest.mark.parametrize("threads", ["1", "2", "7", "0", "not-a-number"])
+def test_order_whatever_the_pool_size(threads):
+    import os
+
+    env = dict(os.environ, RAYON_NUM_THREADS=threads)
+    proc = subprocess.run([sys.executable, "-c", _ORDER_SCRIPT], capture_output=True, text=True,
+                          timeout=300, env=env)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout == "ok\n"
