@@ -14,7 +14,8 @@
 //
 // The scan classifies 64 bytes at a time into bit masks of T, A, G and C (either
 // case), combines them into masks of forward and reverse stops, and visits only
-// the stops.
+// the stops. Defining MARLINOX_PORTABLE_SCAN selects the plain 64-bit
+// classification that targets without SSE2 use, so it can be tested anywhere.
 
 #include <algorithm>
 #include <array>
@@ -24,7 +25,7 @@
 
 #include "analysis/stop_free_run.hpp"
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(MARLINOX_PORTABLE_SCAN)
 #include <emmintrin.h>
 #endif
 
@@ -39,7 +40,7 @@ struct Letters {
     std::uint64_t t = 0, a = 0, g = 0, c = 0;
 };
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(MARLINOX_PORTABLE_SCAN)
 
 Letters classify(const unsigned char* block) noexcept {
     const __m128i fold = _mm_set1_epi8(0x20);  // 'T' | 0x20 == 't'; no other byte folds onto it
