@@ -377,9 +377,19 @@ struct GlobalPool {
     std::optional<std::string> failure;
 };
 
-GlobalPool& global_pool() {
-    static GlobalPool* const global = new GlobalPool;
-    return *global;
+std::atomic<GlobalPool*>& global_slot() {
+    static std::atomic<GlobalPool*> slot{new GlobalPool};
+    return slot;
+}
+
+GlobalPool& global_pool() { return *global_slot().load(std::memory_order_acquire); }
+
+// A child made by fork() has none of the workers; left alone, its first batch
+// would wait for them forever. It gets a fresh, not yet created pool instead
+// (the parent's pool state is left untouched, its locks may be held).
+void forget_pool_in_child() {
+    global_slot().store(new GlobalPool, std::memory_order_release);
+    tls_worker = nullptr;
 }
 
 Pool& the_pool() {
@@ -399,6 +409,9 @@ Pool& the_pool() {
         if (auto error = pool->start()) {
             global.failure = "The global thread pool has not been initialized.: " + *error;
         } else {
+            static const bool fork_handler_installed =
+                pthread_atfork(nullptr, nullptr, &forget_pool_in_child) == 0;
+            (void)fork_handler_installed;
             global.pool.store(pool.get(), std::memory_order_release);
             return *pool.release();
         }

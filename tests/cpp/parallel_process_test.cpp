@@ -5,10 +5,14 @@
 // binary for just this test), sets the environment there, and reports by its
 // exit status: 0 when every check held, otherwise 1 with the reason on stderr.
 #include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -166,6 +170,53 @@ TEST_F(ParallelProcess, UnparseableNumThreadsLetsRsNumCpusDecide) {
 
 TEST_F(ParallelProcess, RsNumCpusAlone) {
     EXPECT_IN_FRESH_PROCESS(check(pool_size_with(nullptr, "2") == 2, "RAYON_RS_NUM_CPUS=2 gives 2"));
+}
+
+#if defined(__SANITIZE_THREAD__)
+#define MARLINOX_UNDER_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define MARLINOX_UNDER_TSAN 1
+#endif
+#endif
+
+// The child of a fork has no workers; it must get a pool of its own instead
+// of waiting for the parent's.
+void batch_in_forked_child() {
+    set_env("RAYON_NUM_THREADS", "2");
+    const auto items = iota(1000);
+    auto twice = [](const std::size_t& i) { return i * 2; };
+    check(par::parallel_ordered_map(std::span<const std::size_t>(items), twice).size() == 1000,
+          "batch before fork");
+    const pid_t child = fork();
+    check(child >= 0, "fork");
+    if (child == 0) {
+        auto out = par::parallel_ordered_map(std::span<const std::size_t>(items), twice);
+        bool ok = out.size() == items.size() && worker_threads() == 2;
+        for (std::size_t i = 0; ok && i < out.size(); ++i) ok = out[i] == i * 2;
+        std::_Exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            check(false, "the forked child's batch finishes");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    check(WIFEXITED(status) && WEXITSTATUS(status) == 0, "the forked child's batch is right");
+    check(par::parallel_ordered_map(std::span<const std::size_t>(items), twice).size() == 1000,
+          "batch after fork in the parent");
+}
+
+TEST_F(ParallelProcess, ForkedChildGetsAPoolOfItsOwn) {
+#ifdef MARLINOX_UNDER_TSAN
+    GTEST_SKIP() << "the thread sanitizer does not support threads after a multi-threaded fork";
+#else
+    EXPECT_IN_FRESH_PROCESS(batch_in_forked_child());
+#endif
 }
 
 #ifdef MARLINOX_TEST_HOOKS
