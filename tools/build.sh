@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Build marlinox and its C++ tests with the given interpreter (default python3.14)
-# into build/<arch>[-<variant>]. Usage: tools/build.sh [address|thread|debug]
+# into build/<arch>[-<variant>]. Usage: tools/build.sh [address|thread|debug|pydebug]
+# pydebug builds against Debian's debug interpreter, python3.14d.
 # The test build compiles the fault-injection hooks that the test suite uses.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,6 +14,9 @@ case "$variant" in
     "") ;;
     address|thread) args+=(-DMARLINOX_SANITIZE="$variant" -DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
     debug) args+=(-DCMAKE_BUILD_TYPE=Debug) ;;
+    pydebug)
+        python=${PYTHON_DEBUG:-python3.14d}
+        args=(-DMARLINOX_TESTS=OFF -DMARLINOX_TEST_HOOKS=ON -DPython_EXECUTABLE="$(command -v "$python")") ;;
     *) echo "build.sh: unknown variant $variant" >&2; exit 2 ;;
 esac
 generator=()

@@ -53,6 +53,11 @@ if [ $full = 1 ]; then
         PYTHONPATH="$asan" MARLINOX_BUILD_DIR="$asan" MARLINOX_SANITIZED=1 MARLINOX_HOOKS=1 \
         "$python" -m pytest "${pytest_args[@]}"
 
+    step "reference leaks under the debug interpreter"
+    pydebug=$(tools/build.sh pydebug | tail -n 1)
+    PYTHONPATH="$pydebug" MARLINOX_HOOKS=1 "${PYTHON_DEBUG:-python3.14d}" -m pytest "${pytest_args[@]:0:4}" \
+        tests/test_refleaks.py tests/test_failures.py
+
     step "pip install . into a fresh virtual environment"
     venv=$(mktemp -d /tmp/marlinox-venv.XXXXXX)
     trap 'rm -rf "$venv"' EXIT
