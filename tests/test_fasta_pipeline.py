@@ -194,6 +194,15 @@ def test_blank_lines_and_blanks_inside_lines_are_ignored(tmp_path):
     assert parse_table(result.stdout) == [model_row(b"a", "ATGTAACC"), model_row(b"b", "gggccc")]
 
 
+def test_identifier_bytes_are_copied_unchanged(tmp_path):
+    # Identifiers need not be UTF-8; the table repeats them byte for byte.
+    path = tmp_path / "latin1.fa"
+    path.write_bytes(b">caf\xe9|1 description\nACGTAC\n>\xff\xfe\nTTT\n")
+    result = run_pipeline(path)
+    assert result.returncode == 0, result.stderr
+    assert parse_table(result.stdout) == [model_row(b"caf\xe9|1", "ACGTAC"), model_row(b"\xff\xfe", "TTT")]
+
+
 def test_repeated_identifier_keeps_each_records_own_gc_fraction(tmp_path):
     # Same identifier, very different GC: a lookup keyed on the identifier
     # would give both rows the same probability.
