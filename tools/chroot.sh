@@ -4,6 +4,7 @@
 #   tools/chroot.sh ensure ARCH        create the cached chroot for ARCH (amd64|armhf) if missing
 #   tools/chroot.sh path ARCH          print the chroot directory
 #   tools/chroot.sh run ARCH CMD...    run CMD inside the chroot, in the work tree
+#   tools/chroot.sh prune              delete chroots of earlier package lists
 #
 # Chroots live under $MARLINOX_CACHE (default /var/cache/marlinox), keyed by a
 # hash of their package list, so a changed list builds a new one and a second
@@ -74,9 +75,6 @@ ensure() {
             sid "$tmp" >&2
         touch "$tmp/.complete"
         mv "$tmp" "$dir"
-        # Older chroots of this architecture are left from earlier package lists.
-        find "$cache" -maxdepth 1 -name "sid-$arch-*" ! -path "$dir" ! -name '*.tmp.*' \
-            -exec rm -rf {} + 2>/dev/null || true
     fi
     exec 9>&-
 }
@@ -110,6 +108,12 @@ cmd=${1:-}; shift || true
 case "$cmd" in
     ensure) ensure "${1:?arch}" ;;
     path) chroot_dir "${1:?arch}" ;;
+    prune)
+        # Not automatic: a run of another clone may still be using an old one.
+        for arch in amd64 armhf; do
+            keep=$(chroot_dir "$arch")
+            find "$cache" -maxdepth 1 -name "sid-$arch-*" ! -path "$keep" -exec rm -rf {} +
+        done ;;
     run) run "$@" ;;
     _run_in_namespace) run_in_namespace "$@" ;;
     *) die "usage: chroot.sh ensure|path|run ARCH [CMD...]" ;;
