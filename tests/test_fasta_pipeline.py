@@ -75,6 +75,31 @@ def model_row(identifier: bytes, sequence: str) -> tuple:
     return (identifier, len(sequence), gc, run, run / len(sequence), model_probability(run, gc))
 
 
+@pytest.mark.parametrize(
+    "sequence, run",
+    [("AT", 0), ("TAA", 1), ("ATGTAA", 2), ("TAATAATAA", 3), ("ATGAAATAGCCCGGGTTT", 6), ("atgtaa", 2)],
+)
+def test_model_run_on_worked_examples(sequence, run):
+    # The expectations below rest on the model, so the model itself is pinned
+    # to hand-worked cases first.
+    assert model_run(sequence) == run
+
+
+@pytest.mark.parametrize(
+    "n, gc, probability",
+    [
+        (10, 0.0, 0.2630755761638284),
+        (-1, 0.0, 1.1428571428571428),
+        (0, 0.3, 1.0),
+        (7, 1.0, 1.0),
+        # Binary exponentiation, not a correctly rounded power (...752).
+        (100, 0.5, 0.008222163388141749),
+    ],
+)
+def test_model_probability_on_worked_examples(n, gc, probability):
+    assert model_probability(n, gc) == probability
+
+
 # ---------------------------------------------------------------------------
 # Helpers.
 
