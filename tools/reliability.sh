@@ -20,7 +20,9 @@ asan=$(tools/build.sh address | tail -n 1)
 if [ -x "$asan/marlinox_cpp_tests" ]; then
     "$asan/marlinox_cpp_tests" --gtest_brief=1
 fi
-libasan=$(g++ -print-file-name=libasan.so)
+# libstdc++ too: otherwise the interceptor of __cxa_throw finds no real function
+# and the first C++ exception aborts the interpreter.
+libasan="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so.6)"
 LD_PRELOAD="$libasan" ASAN_OPTIONS="detect_leaks=0:abort_on_error=1" \
     UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" PYTHONMALLOC=malloc \
     PYTHONPATH="$asan" MARLINOX_BUILD_DIR="$asan" MARLINOX_SANITIZED=1 MARLINOX_HOOKS=1 \
