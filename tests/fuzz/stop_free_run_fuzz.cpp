@@ -1,0 +1,84 @@
+// libFuzzer harness for the sequence kernels. Every input is taken as the bytes
+// of one sequence, valid UTF-8 or not, and each check compares a fast path with
+// the plain path it must agree with:
+//   - the dispatching run kernel against the literal kernel (upper-case, reverse
+//     complement, scan): the same run length, or a failure with the same message;
+//   - on ASCII input, the one-pass ASCII scan against the literal kernel;
+//   - the GC kernel against a byte count written out here.
+// A disagreement aborts, which libFuzzer records as a crash with its input.
+// Built by tools/fuzz.sh with -fsanitize=fuzzer,address,undefined.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "analysis/kernels.hpp"
+#include "analysis/stop_free_run.hpp"
+#include "failure/internal_failure.hpp"
+
+namespace {
+
+using namespace marlinox::analysis;
+
+// A kernel's outcome: its value, or the message of the failure it raised.
+struct Outcome {
+    std::optional<std::size_t> run;
+    std::string failure;
+
+    bool operator==(const Outcome&) const = default;
+};
+
+template <typename Kernel>
+Outcome outcome_of(Kernel kernel, std::string_view sequence) {
+    try {
+        return {kernel(sequence), {}};
+    } catch (const marlinox::InternalFailure& failure) {
+        return {std::nullopt, failure.message()};
+    }
+}
+
+std::string describe(const Outcome& outcome) {
+    return outcome.run ? "run " + std::to_string(*outcome.run) : "failure: " + outcome.failure;
+}
+
+[[noreturn]] void disagree(const char* what, const Outcome& fast, const Outcome& plain) {
+    std::fprintf(stderr, "%s disagrees with the literal kernel:\n  fast:  %s\n  plain: %s\n", what,
+                 describe(fast).c_str(), describe(plain).c_str());
+    std::abort();
+}
+
+double plain_gc_fraction(std::string_view sequence) {
+    if (sequence.empty()) return 0.0;
+    std::size_t count = 0;
+    for (char c : sequence) count += (c == 'G' || c == 'C' || c == 'g' || c == 'c') ? 1 : 0;
+    return static_cast<double>(count) / static_cast<double>(sequence.size());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view sequence(reinterpret_cast<const char*>(data), size);
+
+    const Outcome plain = outcome_of(stop_free_run_literal, sequence);
+    const Outcome dispatched = outcome_of(calculate_stop_free_run_single, sequence);
+    if (dispatched != plain) disagree("calculate_stop_free_run_single", dispatched, plain);
+
+    if (is_ascii(sequence)) {
+        if (!plain.run) disagree("an ASCII text failed in the literal kernel", plain, plain);
+        const Outcome ascii{stop_free_run_ascii(sequence), {}};
+        if (ascii != plain) disagree("stop_free_run_ascii", ascii, plain);
+        // ASCII runs fit in a frame of the text: at most floor(n / 3) codons.
+        if (*plain.run > size / 3) disagree("run longer than the text allows", plain, plain);
+    }
+
+    const double gc = calculate_gc_content_single(sequence);
+    if (gc != plain_gc_fraction(sequence) || !(gc >= 0.0 && gc <= 1.0)) {
+        std::fprintf(stderr, "GC fraction %.17g, expected %.17g\n", gc, plain_gc_fraction(sequence));
+        std::abort();
+    }
+    return 0;
+}
