@@ -20,6 +20,7 @@
 #include <climits>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <memory>
@@ -47,8 +48,8 @@ std::atomic<std::size_t> hook_pieces{0};
 constexpr std::size_t kStackSize = std::size_t{2} << 20;
 constexpr unsigned kPauseRounds = 6;   // rounds of 1, 2, 4, ... 32 pause instructions
 constexpr unsigned kYieldRounds = 32;  // then rounds of sched_yield, then sleep
-constexpr unsigned kCallerPauseRounds = 8;
-constexpr unsigned kCallerYieldRounds = 16;
+constexpr unsigned kCallerPauseRounds = 4;
+constexpr unsigned kCallerYieldRounds = 32;
 
 inline void cpu_relax() noexcept {
 #if defined(__x86_64__) || defined(__i386__)
@@ -170,7 +171,9 @@ public:
             if (rc == 0) {
                 // Named here rather than by the thread itself, so the name is
                 // in place before the pool is handed out.
-                pthread_setname_np(threads_[i], ("marlinox-wk-" + std::to_string(i)).c_str());
+                char name[16];  // the kernel keeps at most 15 characters
+                std::snprintf(name, sizeof name, "marlinox-wk-%u", static_cast<unsigned>(i % 1000));
+                pthread_setname_np(threads_[i], name);
             } else {
                 stop(i);
                 error = "failed to start worker thread " + std::to_string(i) + " of " +

@@ -84,7 +84,14 @@ bool pool_running() {
 
 class ParallelProcess : public ::testing::Test {
 protected:
-    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+    void SetUp() override {
+        saved_style_ = GTEST_FLAG_GET(death_test_style);
+        GTEST_FLAG_SET(death_test_style, "threadsafe");
+    }
+    void TearDown() override { GTEST_FLAG_SET(death_test_style, saved_style_); }
+
+private:
+    std::string saved_style_;
 };
 
 #define EXPECT_IN_FRESH_PROCESS(...) \
