@@ -45,23 +45,48 @@ Result<T> value_or_raised(T value, T error_value) {
     return value;
 }
 
+// Converts `raw` (a new reference) and appends it to the batch, which keeps the
+// object alive for the texts that view it.
 template <class T, class Convert>
-Result<std::vector<T>> extract_sequence(PyObject* argument, Convert convert) {
+Result<Ok> append_item(Batch<T>& batch, PyObject* raw, Convert& convert) {
+    PyRef item = PyRef::steal(raw);
+    Result<T> value = convert(item.get());
+    if (!value.ok()) return std::move(value).error();
+    batch.items.push_back(std::move(value).value());
+    batch.kept.keep(std::move(item));
+    return Ok{};
+}
+
+template <class T, class Convert>
+Result<Batch<T>> extract_sequence(PyObject* argument, Convert convert) {
     if (PyUnicode_Check(argument))
         return PyErr::new_lazy(PyExc_TypeError, "Can't extract `str` to `Vec`");
     if (!PySequence_Check(argument)) return PyErr::cast(argument, sequence_class());
 
-    std::vector<T> items;
+    Batch<T> batch;
     Py_ssize_t hint = PyObject_Size(argument);
     if (hint < 0) {
         (void)PyErr::take();  // the length is only a hint
     } else {
         try {
-            items.reserve(static_cast<std::size_t>(hint));
+            batch.items.reserve(static_cast<std::size_t>(hint));
+            batch.kept.reserve(static_cast<std::size_t>(hint));
         } catch (const std::bad_alloc&) {
         } catch (const std::length_error&) {
         }  // an absurd hint reserves nothing; the list still grows as needed
     }
+
+#ifndef Py_GIL_DISABLED
+    // The iterator of an exact list or tuple walks its storage index by index,
+    // reading the length again at every step (a conversion may run Python code
+    // that resizes a list). Walking the storage the same way yields the same
+    // items without an iterator call per item.
+    if (PyList_CheckExact(argument) || PyTuple_CheckExact(argument)) {
+        for (Py_ssize_t i = 0; i < Py_SIZE(argument); ++i)
+            MX_CHECK(append_item(batch, Py_NewRef(PySequence_Fast_ITEMS(argument)[i]), convert));
+        return batch;
+    }
+#endif
 
     PyRef iterator = PyRef::steal(PyObject_GetIter(argument));
     if (!iterator) return PyErr::fetch();
@@ -70,19 +95,16 @@ Result<std::vector<T>> extract_sequence(PyObject* argument, Convert convert) {
         int status = PyIter_NextItem(iterator.get(), &raw);
         if (status == 0) break;
         if (status < 0) return PyErr::fetch();
-        PyRef item = PyRef::steal(raw);
-        Result<T> value = convert(item.get());
-        if (!value.ok()) return std::move(value).error();
-        items.push_back(std::move(value).value());
+        MX_CHECK(append_item(batch, raw, convert));
     }
-    return items;
+    return batch;
 }
 
 template <class T, class Convert>
-Result<std::vector<T>> extract_argument(PyObject* argument, std::string_view name, Convert convert) {
-    Result<std::vector<T>> items = extract_sequence<T>(argument, convert);
-    if (!items.ok()) return argument_extraction_error(name, std::move(items).error());
-    return items;
+Result<Batch<T>> extract_argument(PyObject* argument, std::string_view name, Convert convert) {
+    Result<Batch<T>> batch = extract_sequence<T>(argument, convert);
+    if (!batch.ok()) return argument_extraction_error(name, std::move(batch).error());
+    return batch;
 }
 
 template <class Second, class ConvertSecond>
@@ -103,6 +125,8 @@ Result<std::pair<Text, Second>> extract_pair(PyObject* item, ConvertSecond conve
 Result<Text> extract_text(PyObject* item) {
     if (!PyUnicode_Check(item)) return PyErr::cast(item, reinterpret_cast<PyObject*>(&PyUnicode_Type));
     Py_ssize_t size = 0;
+    // The str's own UTF-8 bytes (made once and cached in the str if it is not
+    // ASCII), valid for as long as the str lives.
     const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
     if (!utf8) return PyErr::fetch();
     return Text(utf8, static_cast<std::size_t>(size));
@@ -139,16 +163,16 @@ PyErr argument_extraction_error(std::string_view name, PyErr error) {
     return renamed;
 }
 
-Result<std::vector<Text>> extract_texts(PyObject* argument, std::string_view name) {
+Result<Batch<Text>> extract_texts(PyObject* argument, std::string_view name) {
     return extract_argument<Text>(argument, name, extract_text);
 }
-Result<std::vector<TextPair>> extract_text_pairs(PyObject* argument, std::string_view name) {
+Result<Batch<TextPair>> extract_text_pairs(PyObject* argument, std::string_view name) {
     return extract_argument<TextPair>(argument, name, extract_text_pair);
 }
-Result<std::vector<RunLengthPair>> extract_run_length_pairs(PyObject* argument, std::string_view name) {
+Result<Batch<RunLengthPair>> extract_run_length_pairs(PyObject* argument, std::string_view name) {
     return extract_argument<RunLengthPair>(argument, name, extract_run_length_pair);
 }
-Result<std::vector<FractionPair>> extract_fraction_pairs(PyObject* argument, std::string_view name) {
+Result<Batch<FractionPair>> extract_fraction_pairs(PyObject* argument, std::string_view name) {
     return extract_argument<FractionPair>(argument, name, extract_fraction_pair);
 }
 
@@ -158,11 +182,7 @@ PyRef to_python(std::size_t run_length) {
     return new_object(PyLong_FromUnsignedLongLong(run_length));
 }
 PyRef to_python(double value) { return new_object(PyFloat_FromDouble(value)); }
-PyRef to_python(Text& text) {
-    PyRef object = new_str(text);
-    Text().swap(text);  // the bytes are not needed any more
-    return object;
-}
+PyRef to_python(Text& text) { return new_str(text); }
 
 template <class... Items>
 PyRef tuple_of(Items&... items) {

@@ -1,6 +1,9 @@
-// Conversion of call arguments into owned native lists, and of native result
-// vectors into new Python lists. Native lists hold no Python reference, so the
-// worker threads read them without the interpreter lock.
+// Conversion of call arguments into native lists, and of native result vectors
+// into new Python lists. A native list views the UTF-8 bytes of the argument's
+// str objects in place, without copying them; the batch holds a strong
+// reference to every item until the call ends, and a str's UTF-8 bytes never
+// change or move while the str lives, so the worker threads read them without
+// the interpreter lock and without touching any Python object.
 #pragma once
 
 #include <cstdint>
@@ -15,12 +18,48 @@
 
 namespace marlinox::py {
 
-using Text = std::string;  // owned UTF-8 bytes of a str
+using Text = std::string_view;  // UTF-8 bytes of a str, borrowed from the str
 using TextPair = std::pair<Text, Text>;
 using RunLengthPair = std::pair<Text, std::int32_t>;
 using FractionPair = std::pair<Text, double>;
 
-// Element converters: a borrowed object to its native value.
+// Strong references to the items of a batch, released (under the interpreter
+// lock, on the calling thread) when the batch ends. A str keeps its UTF-8 bytes
+// and a tuple keeps its items for as long as it lives.
+class KeptObjects {
+public:
+    KeptObjects() = default;
+    KeptObjects(KeptObjects&& other) noexcept { objects_.swap(other.objects_); }
+    KeptObjects& operator=(KeptObjects&& other) noexcept {
+        KeptObjects old(std::move(*this));
+        objects_.swap(other.objects_);
+        return *this;
+    }
+    KeptObjects(const KeptObjects&) = delete;
+    KeptObjects& operator=(const KeptObjects&) = delete;
+    ~KeptObjects() {
+        for (PyObject* object : objects_) Py_DECREF(object);
+    }
+
+    void reserve(std::size_t n) { objects_.reserve(n); }
+    void keep(PyRef object) {
+        objects_.push_back(object.get());
+        (void)object.release();  // the reference now belongs to objects_
+    }
+
+private:
+    std::vector<PyObject*> objects_;
+};
+
+// The converted items of one argument, and the objects their texts view.
+template <class T>
+struct Batch {
+    std::vector<T> items;
+    KeptObjects kept;
+};
+
+// Element converters: a borrowed object to its native value. Texts view the
+// object's own bytes: valid while the object is kept alive.
 Result<Text> extract_text(PyObject* item);
 Result<std::int32_t> extract_int32(PyObject* item);
 Result<double> extract_double(PyObject* item);
@@ -32,10 +71,11 @@ Result<FractionPair> extract_fraction_pair(PyObject* item);
 PyErr argument_extraction_error(std::string_view name, PyErr error);
 
 // Converts one bound argument (a sequence, not a str) into a native list.
-Result<std::vector<Text>> extract_texts(PyObject* argument, std::string_view name);
-Result<std::vector<TextPair>> extract_text_pairs(PyObject* argument, std::string_view name);
-Result<std::vector<RunLengthPair>> extract_run_length_pairs(PyObject* argument, std::string_view name);
-Result<std::vector<FractionPair>> extract_fraction_pairs(PyObject* argument, std::string_view name);
+// Items are read in the order the argument's iterator yields them.
+Result<Batch<Text>> extract_texts(PyObject* argument, std::string_view name);
+Result<Batch<TextPair>> extract_text_pairs(PyObject* argument, std::string_view name);
+Result<Batch<RunLengthPair>> extract_run_length_pairs(PyObject* argument, std::string_view name);
+Result<Batch<FractionPair>> extract_fraction_pairs(PyObject* argument, std::string_view name);
 
 // Result conversion; each consumes its vector and returns a new list.
 PyRef owned_sequence_into_pyobject(parallel::OrderedResults<std::size_t> results);

@@ -4,6 +4,7 @@
 #include <span>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "analysis/kernels.hpp"
 #include "parallel/parallel_ordered_map.hpp"
@@ -51,10 +52,9 @@ Result<PyRef> __pyfunction_calculate_stop_free_run(PyObject*, PyObject* const* a
                                                    PyObject* kwnames) {
     MX_TRY(slots, bind<1>(stop_free_run_description, args, nargs, kwnames));
     MX_TRY(sequences, py::extract_texts(slots[0], "sequences"));
-    auto results = parallel::parallel_ordered_map(std::span<const Text>(sequences), [](const Text& sequence) {
+    auto results = parallel::parallel_ordered_map(std::span<const Text>(sequences.items), [](Text sequence) {
         return calculate_stop_free_run_single(sequence);
     });
-    std::vector<Text>().swap(sequences);
     return py::owned_sequence_into_pyobject(std::move(results));
 }
 
@@ -62,10 +62,9 @@ Result<PyRef> __pyfunction_calculate_stop_free_runs_with_ids(PyObject*, PyObject
                                                              Py_ssize_t nargs, PyObject* kwnames) {
     MX_TRY(slots, bind<1>(runs_with_ids_description, args, nargs, kwnames));
     MX_TRY(pairs, py::extract_text_pairs(slots[0], "seq_tuples"));
-    auto results = parallel::parallel_ordered_map(std::span<const py::TextPair>(pairs), [](const py::TextPair& pair) {
+    auto results = parallel::parallel_ordered_map(std::span<const py::TextPair>(pairs.items), [](const py::TextPair& pair) {
         return std::pair<Text, std::size_t>(pair.first, calculate_stop_free_run_single(pair.second));
     });
-    std::vector<py::TextPair>().swap(pairs);
     return py::owned_sequence_into_pyobject(std::move(results));
 }
 
@@ -73,11 +72,10 @@ Result<PyRef> __pyfunction_calculate_stop_free_run_with_ratio(PyObject*, PyObjec
                                                               Py_ssize_t nargs, PyObject* kwnames) {
     MX_TRY(slots, bind<1>(run_with_ratio_description, args, nargs, kwnames));
     MX_TRY(pairs, py::extract_text_pairs(slots[0], "sequences"));
-    auto results = parallel::parallel_ordered_map(std::span<const py::TextPair>(pairs), [](const py::TextPair& pair) {
+    auto results = parallel::parallel_ordered_map(std::span<const py::TextPair>(pairs.items), [](const py::TextPair& pair) {
         std::size_t run = calculate_stop_free_run_single(pair.second);
         return std::tuple<Text, std::size_t, double>(pair.first, run, ratio(run, pair.second.size()));
     });
-    std::vector<py::TextPair>().swap(pairs);
     return py::owned_sequence_into_pyobject(std::move(results));
 }
 
@@ -85,10 +83,9 @@ Result<PyRef> __pyfunction_calculate_gc_content(PyObject*, PyObject* const* args
                                                 PyObject* kwnames) {
     MX_TRY(slots, bind<1>(gc_content_description, args, nargs, kwnames));
     MX_TRY(pairs, py::extract_text_pairs(slots[0], "sequences"));
-    auto results = parallel::parallel_ordered_map(std::span<const py::TextPair>(pairs), [](const py::TextPair& pair) {
+    auto results = parallel::parallel_ordered_map(std::span<const py::TextPair>(pairs.items), [](const py::TextPair& pair) {
         return std::pair<Text, double>(pair.first, calculate_gc_content_single(pair.second));
     });
-    std::vector<py::TextPair>().swap(pairs);
     return py::owned_sequence_into_pyobject(std::move(results));
 }
 
@@ -99,20 +96,18 @@ Result<PyRef> __pyfunction_calculate_run_probability(PyObject*, PyObject* const*
     MX_TRY(gc_contents, py::extract_fraction_pairs(slots[1], "gc_contents"));
 
     // The table owns nothing: its keys view the identifiers of gc_contents,
-    // which outlive it. Later pairs replace earlier ones with the same key.
+    // which the batch keeps alive longer than the table. Later pairs replace earlier ones with the same key.
     GcTable table;
-    table.reserve(gc_contents.size());
-    for (const py::FractionPair& pair : gc_contents) table.insert_or_assign(pair.first, pair.second);
+    table.reserve(gc_contents.items.size());
+    for (const py::FractionPair& pair : gc_contents.items) table.insert_or_assign(pair.first, pair.second);
 
     auto results = parallel::parallel_ordered_map(
-        std::span<const py::RunLengthPair>(run_lengths), [&table](const py::RunLengthPair& pair) {
+        std::span<const py::RunLengthPair>(run_lengths.items), [&table](const py::RunLengthPair& pair) {
             auto found = table.find(pair.first);
             double gc = found == table.end() ? 0.0 : found->second;
             return std::pair<Text, double>(pair.first, calculate_run_probability_single(pair.second, gc));
         });
     GcTable().swap(table);
-    std::vector<py::FractionPair>().swap(gc_contents);
-    std::vector<py::RunLengthPair>().swap(run_lengths);
     return py::owned_sequence_into_pyobject(std::move(results));
 }
 
