@@ -187,6 +187,7 @@ TEST_F(ParallelProcess, RsNumCpusAlone) {
 #endif
 #endif
 
+#ifndef MARLINOX_UNDER_TSAN
 // The child of a fork has no workers; it must get a pool of its own instead
 // of waiting for the parent's.
 void batch_in_forked_child() {
@@ -217,6 +218,7 @@ void batch_in_forked_child() {
     check(par::parallel_ordered_map(std::span<const std::size_t>(items), twice).size() == 1000,
           "batch after fork in the parent");
 }
+#endif
 
 TEST_F(ParallelProcess, ForkedChildGetsAPoolOfItsOwn) {
 #ifdef MARLINOX_UNDER_TSAN
