@@ -95,14 +95,6 @@ public:
         size_.store(--count_);
         return true;
     }
-    Job* pop_back() {
-        if (empty()) return nullptr;
-        std::lock_guard lock(mutex_);
-        if (count_ == 0) return nullptr;
-        Job* job = jobs_[(head_ + count_ - 1) % kCapacity];
-        size_.store(--count_);
-        return job;
-    }
     Job* steal() {
         if (empty()) return nullptr;
         std::lock_guard lock(mutex_);
@@ -274,8 +266,10 @@ private:
         worker->wake.notify_one();
     }
 
+    // A worker looks for work only when its own deque is empty: either no
+    // split of its own is pending, or it waits for a half that was taken
+    // over, and every half it queued before that one was taken first.
     Job* find_work(Worker& worker) {
-        if (Job* job = worker.deque.pop_back()) return job;
         if (Job* job = steal(worker)) return job;
         return pop_injected();
     }
@@ -307,10 +301,10 @@ private:
 
     // Whether `worker` would find a job now.
     bool work_visible(const Worker& worker) const {
-        if (!worker.deque.empty() || injected_.load() != 0) return true;
+        if (injected_.load() != 0) return true;
         if (!stealing_enabled()) return false;
         for (std::size_t i = 0; i < size_; ++i)
-            if (!workers_[i].deque.empty()) return true;
+            if (&workers_[i] != &worker && !workers_[i].deque.empty()) return true;
         return false;
     }
 
