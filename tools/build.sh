@@ -21,6 +21,7 @@ case "$variant" in
 esac
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
-cmake -S . -B "$dir" "${generator[@]}" "${args[@]}" >/dev/null
-cmake --build "$dir" -j"${JOBS:-2}"
+# Progress and errors go to stderr; stdout carries only the build directory.
+cmake -S . -B "$dir" "${generator[@]}" "${args[@]}" >&2
+cmake --build "$dir" -j"${JOBS:-2}" >&2
 echo "$dir"
