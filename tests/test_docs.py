@@ -1,0 +1,88 @@
+"""The user's manual (README.md) against the module: every interactive
+example in it holds, and the sample output of the FASTA pipeline is what the
+command prints."""
+
+from __future__ import annotations
+
+import doctest
+import io
+import os
+import re
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import marlinox
+
+ROOT = Path(__file__).resolve().parent.parent
+README = (ROOT / "README.md").read_text(encoding="utf-8")
+
+
+def sections_with_examples() -> list[tuple[str, str]]:
+    """(heading, example text) for every ```pycon block, in order."""
+    found = []
+    heading = ""
+    for match in re.finditer(r"^(#+ [^\n]*)$|^```pycon\n(.*?)^```$", README, re.M | re.S):
+        if match.group(1):
+            heading = match.group(1).lstrip("# ").split("(")[0].strip("` ")
+        else:
+            found.append((heading, match.group(2)))
+    return found
+
+
+EXAMPLES = sections_with_examples()
+
+
+def test_every_function_has_a_section_with_examples():
+    documented = {heading for heading, _ in EXAMPLES}
+    assert set(marlinox.__all__) <= documented
+
+
+@pytest.mark.parametrize("heading, text", EXAMPLES,
+                         ids=[f"{i}-{heading}" for i, (heading, _) in enumerate(EXAMPLES)])
+def test_readme_example_holds(heading, text):
+    # Each block continues in the namespace of the quick start, as a reader
+    # following the manual in one session would.
+    globs = {"marlinox": marlinox}
+    test = doctest.DocTestParser().get_doctest(text, globs, heading, "README.md", 0)
+    assert test.examples
+    report = io.StringIO()
+    runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
+    runner.run(test, out=report.write)
+    assert runner.failures == 0, report.getvalue()
+
+
+def test_readme_shows_the_real_output_of_the_fasta_pipeline():
+    block = re.search(r"^ +\$ python3\.14 examples/fasta_pipeline\.py\n((?: +\S.*\n)+)", README, re.M)
+    assert block, "README.md must show the pipeline's output on the shipped genome"
+    shown = "".join(line.strip() + "\n" for line in block.group(1).splitlines())
+    env = dict(os.environ)
+    here = str(Path(marlinox.__file__).resolve().parent)
+    env["PYTHONPATH"] = os.pathsep.join([here, *filter(None, [env.get("PYTHONPATH")])])
+    result = subprocess.run([sys.executable, str(ROOT / "examples" / "fasta_pipeline.py")],
+                            capture_output=True, text=True, env=env, check=True)
+    assert result.stdout == shown
+
+
+ERROR_CALLS = [
+    ("missing", lambda m: m.calculate_run_probability()),
+    ("too-many", lambda m: m.calculate_stop_free_run([], [])),
+    ("unknown-keyword", lambda m: m.calculate_stop_free_run(seqs=[])),
+    ("twice", lambda m: m.calculate_stop_free_run([], sequences=[])),
+    ("str-batch", lambda m: m.calculate_stop_free_run("ACGT")),
+    ("none-batch", lambda m: m.calculate_stop_free_run(None)),
+    ("dict-batch", lambda m: m.calculate_stop_free_run({})),
+    ("list-pair", lambda m: m.calculate_stop_free_runs_with_ids([["a", "ACG"]])),
+    ("triple", lambda m: m.calculate_gc_content([("a", "ACG", "x")])),
+    ("int-sequence", lambda m: m.calculate_stop_free_run(["ACG", 5])),
+]
+
+
+@pytest.mark.parametrize("call", [c for _, c in ERROR_CALLS], ids=[i for i, _ in ERROR_CALLS])
+def test_error_messages_in_the_readme_are_the_modules(call):
+    with pytest.raises((TypeError, ValueError)) as info:
+        call(marlinox)
+    text = f"{type(info.value).__name__}: {info.value}"
+    assert text in README
