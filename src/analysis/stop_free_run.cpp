@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "analysis/kernels.hpp"
 #include "analysis/unicode_tables.hpp"
@@ -160,7 +161,8 @@ std::size_t stop_free_run_literal(std::string_view sequence) {
 }
 
 std::size_t calculate_stop_free_run_single(std::string_view sequence) {
-    return is_ascii(sequence) ? stop_free_run_ascii(sequence) : stop_free_run_literal(sequence);
+    if (const std::optional<std::size_t> run = stop_free_run_if_ascii(sequence)) return *run;
+    return stop_free_run_literal(sequence);
 }
 
 }  // namespace marlinox::analysis

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "analysis/scan_level.hpp"
 
 namespace marlinox::analysis {
 
@@ -28,6 +31,13 @@ std::size_t stop_free_run_literal(std::string_view sequence);
 // Same result as stop_free_run_literal for a text whose bytes are all below
 // 0x80, in one pass over the text and without building any copy of it.
 std::size_t stop_free_run_ascii(std::string_view sequence) noexcept;
+
+// The ASCII scan with the ASCII check in the same pass: the run when every
+// byte of `sequence` is below 0x80, nothing otherwise. The second form runs
+// the scan with the given instruction set, which must be available (tests and
+// benchmarks); a level this build lacks runs the portable scan.
+std::optional<std::size_t> stop_free_run_if_ascii(std::string_view sequence) noexcept;
+std::optional<std::size_t> stop_free_run_if_ascii(std::string_view sequence, ScanLevel level) noexcept;
 
 bool is_ascii(std::string_view text) noexcept;
 

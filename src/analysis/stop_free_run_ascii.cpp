@@ -14,19 +14,43 @@
 //
 // The scan classifies 64 bytes at a time into bit masks of T, A, G and C (either
 // case), combines them into masks of forward and reverse stops, and visits only
-// the stops. Defining MARLINOX_PORTABLE_SCAN selects the plain 64-bit
-// classification that targets without SSE2 use, so it can be tested anywhere.
+// the stops. The same pass notes whether any byte is 0x80 or above, so callers
+// need no separate ASCII check. The classification exists for each instruction
+// set of ScanLevel; the scan around it is one template, inlined into one entry
+// function per level, so that each entry is compiled for its own instruction
+// set and nothing compiled for a wider one is ever shared with the others.
+// Defining MARLINOX_PORTABLE_SCAN makes the plain 64-bit classification the
+// selected one on any target, so it can be tested anywhere.
 
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
+#include "analysis/scan_level.hpp"
 #include "analysis/stop_free_run.hpp"
 
-#if defined(__SSE2__) && !defined(MARLINOX_PORTABLE_SCAN)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+#if defined(__ARM_NEON) || (defined(__arm__) && defined(__ARM_FP) && !defined(__clang__))
+#include <arm_neon.h>
+#define MARLINOX_HAVE_NEON_SCAN 1
+#endif
+
+// Fixed-count loops are unrolled so that every array index is a constant and
+// the arrays live in registers.
+#define MX_UNROLL _Pragma("GCC unroll 8")
+// The scan's helpers are inlined into each level's entry, which is flattened:
+// everything it calls is compiled into it, with its instruction set.
+#define MX_INLINE [[gnu::always_inline]] inline
+#define MX_ENTRY __attribute__((flatten))
+#if defined(__arm__) && !defined(__ARM_NEON)
+#define MX_NEON_TARGET __attribute__((target("fpu=neon")))
+#else
+#define MX_NEON_TARGET
 #endif
 
 namespace marlinox::analysis {
@@ -36,39 +60,23 @@ constexpr std::size_t kBlock = 64;
 constexpr std::size_t kCodon = 3;
 
 // Bit k is set when byte k of the block is that letter, in either case.
+// `high` is not zero when some byte of the block is 0x80 or above.
 struct Letters {
     std::uint64_t t = 0, a = 0, g = 0, c = 0;
+    std::uint64_t high = 0;
 };
 
-#if defined(__SSE2__) && !defined(MARLINOX_PORTABLE_SCAN)
+// 'T' | 0x20 == 't', and no other byte folds onto it; the same for a, g, c.
+constexpr unsigned char kFold = 0x20;
 
-Letters classify(const unsigned char* block) noexcept {
-    const __m128i fold = _mm_set1_epi8(0x20);  // 'T' | 0x20 == 't'; no other byte folds onto it
-    const __m128i t = _mm_set1_epi8('t'), a = _mm_set1_epi8('a');
-    const __m128i g = _mm_set1_epi8('g'), c = _mm_set1_epi8('c');
-    const auto bits = [](__m128i equal) {
-        return static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(equal)));
-    };
-    Letters out;
-    for (unsigned part = 0; part < kBlock / 16; ++part) {
-        const __m128i bytes = _mm_or_si128(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * part)), fold);
-        const unsigned shift = 16 * part;
-        out.t |= bits(_mm_cmpeq_epi8(bytes, t)) << shift;
-        out.a |= bits(_mm_cmpeq_epi8(bytes, a)) << shift;
-        out.g |= bits(_mm_cmpeq_epi8(bytes, g)) << shift;
-        out.c |= bits(_mm_cmpeq_epi8(bytes, c)) << shift;
-    }
-    return out;
-}
-
-#else
+// --- Portable classification ---------------------------------------------------
 
 constexpr std::uint64_t kOnes = 0x0101010101010101u;
 constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
+constexpr std::uint64_t kHigh = 0x8080808080808080u;
 
 // One bit per byte of `word` (byte i -> bit i) for the bytes equal to `letter`.
-std::uint64_t equal_bytes(std::uint64_t word, unsigned char letter) noexcept {
+MX_INLINE std::uint64_t equal_bytes(std::uint64_t word, unsigned char letter) noexcept {
     const std::uint64_t diff = word ^ (kOnes * letter);
     // High bit of each byte that is zero; exact, no borrow between bytes.
     const std::uint64_t zero = ~(((diff & kLow7) + kLow7) | diff | kLow7);
@@ -76,13 +84,14 @@ std::uint64_t equal_bytes(std::uint64_t word, unsigned char letter) noexcept {
     return ((zero >> 7) * 0x0102040810204080u) >> 56;
 }
 
-Letters classify(const unsigned char* block) noexcept {
+MX_INLINE Letters classify_portable(const unsigned char* block) noexcept {
     Letters out;
-    for (unsigned part = 0; part < kBlock / 8; ++part) {
+    MX_UNROLL for (unsigned part = 0; part < kBlock / 8; ++part) {
         std::uint64_t word;
         std::memcpy(&word, block + 8 * part, 8);
         if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-        word |= kOnes * 0x20;  // 'T' | 0x20 == 't'; no other byte folds onto it
+        out.high |= word & kHigh;
+        word |= kOnes * kFold;
         const unsigned shift = 8 * part;
         out.t |= equal_bytes(word, 't') << shift;
         out.a |= equal_bytes(word, 'a') << shift;
@@ -92,10 +101,114 @@ Letters classify(const unsigned char* block) noexcept {
     return out;
 }
 
+// --- x86_64 classifications ----------------------------------------------------
+
+#if defined(__x86_64__)
+
+MX_INLINE Letters classify_sse2(const unsigned char* block) noexcept {
+    const __m128i fold = _mm_set1_epi8(kFold);
+    const __m128i t = _mm_set1_epi8('t'), a = _mm_set1_epi8('a');
+    const __m128i g = _mm_set1_epi8('g'), c = _mm_set1_epi8('c');
+    const auto bits = [](__m128i bytes) {
+        return static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(bytes)));
+    };
+    Letters out;
+    MX_UNROLL for (unsigned part = 0; part < kBlock / 16; ++part) {
+        const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * part));
+        const __m128i bytes = _mm_or_si128(raw, fold);
+        const unsigned shift = 16 * part;
+        out.high |= bits(raw);
+        out.t |= bits(_mm_cmpeq_epi8(bytes, t)) << shift;
+        out.a |= bits(_mm_cmpeq_epi8(bytes, a)) << shift;
+        out.g |= bits(_mm_cmpeq_epi8(bytes, g)) << shift;
+        out.c |= bits(_mm_cmpeq_epi8(bytes, c)) << shift;
+    }
+    return out;
+}
+
+__attribute__((target("avx2"))) inline Letters classify_avx2(const unsigned char* block) noexcept {
+    const __m256i fold = _mm256_set1_epi8(kFold);
+    const __m256i t = _mm256_set1_epi8('t'), a = _mm256_set1_epi8('a');
+    const __m256i g = _mm256_set1_epi8('g'), c = _mm256_set1_epi8('c');
+    const auto bits = [](__m256i bytes) __attribute__((target("avx2"))) {
+        return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(bytes)));
+    };
+    Letters out;
+    MX_UNROLL for (unsigned part = 0; part < kBlock / 32; ++part) {
+        const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32 * part));
+        const __m256i bytes = _mm256_or_si256(raw, fold);
+        const unsigned shift = 32 * part;
+        out.high |= bits(raw);
+        out.t |= bits(_mm256_cmpeq_epi8(bytes, t)) << shift;
+        out.a |= bits(_mm256_cmpeq_epi8(bytes, a)) << shift;
+        out.g |= bits(_mm256_cmpeq_epi8(bytes, g)) << shift;
+        out.c |= bits(_mm256_cmpeq_epi8(bytes, c)) << shift;
+    }
+    return out;
+}
+
+__attribute__((target("avx512f,avx512bw"))) inline Letters classify_avx512(
+    const unsigned char* block) noexcept {
+    const __m512i raw = _mm512_loadu_si512(block);
+    const __m512i bytes = _mm512_or_si512(raw, _mm512_set1_epi8(kFold));
+    Letters out;
+    out.high = _mm512_movepi8_mask(raw);
+    out.t = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('t'));
+    out.a = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('a'));
+    out.g = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('g'));
+    out.c = _mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('c'));
+    return out;
+}
+
+#endif
+
+// --- ARM Advanced SIMD classification ------------------------------------------
+
+#if defined(MARLINOX_HAVE_NEON_SCAN)
+
+// Bit k of the result is the top bit of byte k of the four vectors, in order.
+MX_NEON_TARGET inline std::uint64_t neon_bits(uint8x16_t v0, uint8x16_t v1, uint8x16_t v2,
+                                                 uint8x16_t v3) noexcept {
+    const uint8x16_t weights = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+    // Each byte keeps its own weight if its top bit is set, then three rounds
+    // of pairwise sums add eight neighbours into one byte of the mask.
+    const auto weigh = [&](uint8x16_t v) MX_NEON_TARGET {
+        return vandq_u8(vreinterpretq_u8_s8(vshrq_n_s8(vreinterpretq_s8_u8(v), 7)), weights);
+    };
+    const uint8x16_t w0 = weigh(v0), w1 = weigh(v1), w2 = weigh(v2), w3 = weigh(v3);
+    const uint8x8_t s0 = vpadd_u8(vget_low_u8(w0), vget_high_u8(w0));
+    const uint8x8_t s1 = vpadd_u8(vget_low_u8(w1), vget_high_u8(w1));
+    const uint8x8_t s2 = vpadd_u8(vget_low_u8(w2), vget_high_u8(w2));
+    const uint8x8_t s3 = vpadd_u8(vget_low_u8(w3), vget_high_u8(w3));
+    const uint8x8_t q01 = vpadd_u8(s0, s1), q23 = vpadd_u8(s2, s3);
+    const uint8x8_t bytes = vpadd_u8(q01, q23);
+    return vget_lane_u64(vreinterpret_u64_u8(bytes), 0);
+}
+
+MX_NEON_TARGET inline Letters classify_neon(const unsigned char* block) noexcept {
+    uint8x16_t raw[4], bytes[4];
+    MX_UNROLL for (unsigned part = 0; part < 4; ++part) {
+        raw[part] = vld1q_u8(block + 16 * part);
+        bytes[part] = vorrq_u8(raw[part], vdupq_n_u8(kFold));
+    }
+    const auto letter = [&](unsigned char value) MX_NEON_TARGET {
+        const uint8x16_t want = vdupq_n_u8(value);
+        return neon_bits(vceqq_u8(bytes[0], want), vceqq_u8(bytes[1], want),
+                         vceqq_u8(bytes[2], want), vceqq_u8(bytes[3], want));
+    };
+    Letters out;
+    out.high = neon_bits(raw[0], raw[1], raw[2], raw[3]);
+    out.t = letter('t');
+    out.a = letter('a');
+    out.g = letter('g');
+    out.c = letter('c');
+    return out;
+}
+
 #endif
 
 // Bits of `mask` moved down by `by` positions, the low bits of `next` following.
-std::uint64_t ahead(std::uint64_t mask, std::uint64_t next, unsigned by) noexcept {
+MX_INLINE std::uint64_t ahead(std::uint64_t mask, std::uint64_t next, unsigned by) noexcept {
     return (mask >> by) | (next << (64 - by));
 }
 
@@ -118,9 +231,12 @@ public:
     // the class's latest stop.
     std::size_t start[3] = {0, 1, 2};
     std::size_t widest = 0;
+    // Widest gap of each class found by the branch-free path, kept apart so
+    // that the three classes are three independent chains of instructions.
+    std::size_t widest_in_class[3] = {0, 0, 0};
 
     // `phase[r]` selects the positions of the block that belong to class r.
-    void stops(std::uint64_t mask, std::size_t base, const std::uint64_t phase[3],
+    MX_INLINE void stops(std::uint64_t mask, std::size_t base, const std::uint64_t phase[3],
                unsigned block_residue) noexcept {
         if (widest < kBlock) {
             every_stop(mask, base, block_residue);
@@ -130,28 +246,28 @@ public:
         // only the gap that ends at the first stop of each class can widen the
         // widest, and only the last stop of each class starts the next run.
         // Branch-free: stops are too irregular to predict.
-        for (unsigned r = 0; r < 3; ++r) {
+        MX_UNROLL for (unsigned r = 0; r < 3; ++r) {
             const std::uint64_t in_class = mask & phase[r];
             const std::size_t any = std::size_t{0} - std::size_t{in_class != 0};
             // The extra bits keep the counts defined for an empty class; `any`
             // discards those results.
             const auto first = static_cast<std::size_t>(std::countr_zero(in_class | (1ull << 63)));
             const auto last = static_cast<std::size_t>(63 - std::countl_zero(in_class | 1u));
-            widest = std::max(widest, (base + first - start[r]) & any);
+            widest_in_class[r] = std::max(widest_in_class[r], (base + first - start[r]) & any);
             start[r] = ((base + last + kCodon) & any) | (start[r] & ~any);
         }
     }
 
     // Closes the last run of each class at the end of its last complete window.
-    void finish(std::size_t length) noexcept {
-        for (std::size_t r = 0; r < 3; ++r) {
+    MX_INLINE void finish(std::size_t length) noexcept {
+        MX_UNROLL for (std::size_t r = 0; r < 3; ++r) {
             const std::size_t windows = length >= r + kCodon ? (length - r - kCodon) / kCodon + 1 : 0;
-            widest = std::max(widest, r + windows * kCodon - start[r]);
+            widest = std::max({widest, widest_in_class[r], r + windows * kCodon - start[r]});
         }
     }
 
 private:
-    void every_stop(std::uint64_t mask, std::size_t base, unsigned block_residue) noexcept {
+    MX_INLINE void every_stop(std::uint64_t mask, std::size_t base, unsigned block_residue) noexcept {
         while (mask != 0) {
             const auto k = static_cast<unsigned>(std::countr_zero(mask));
             mask &= mask - 1;
@@ -163,11 +279,19 @@ private:
     }
 };
 
-}  // namespace
+// The run, and whether every byte was below 0x80 (the run is only meaningful
+// then).
+struct AsciiScan {
+    std::size_t run = 0;
+    bool ascii = true;
+};
 
-std::size_t stop_free_run_ascii(std::string_view sequence) noexcept {
+template <Letters (*classify)(const unsigned char*) noexcept>
+MX_INLINE AsciiScan scan(std::string_view sequence) noexcept {
     const std::size_t m = sequence.size();
-    if (m < kCodon) return 0;
+    // No window: an ASCII text this short scores 0. (Upper-casing may lengthen
+    // a non-ASCII one, so that one still goes to the literal kernel.)
+    if (m < kCodon) return {0, is_ascii(sequence)};
     const auto* bytes = reinterpret_cast<const unsigned char*>(sequence.data());
     const std::size_t full_blocks = m / kBlock;
     const std::size_t blocks = (m + kBlock - 1) / kBlock;
@@ -175,9 +299,12 @@ std::size_t stop_free_run_ascii(std::string_view sequence) noexcept {
     // stop reaches past the end of the text.
     unsigned char tail[kBlock] = {};
     std::memcpy(tail, bytes + full_blocks * kBlock, m - full_blocks * kBlock);
+    std::uint64_t high = 0;
     const auto classify_block = [&](std::size_t index) {
         if (index >= blocks) return Letters{};
-        return classify(index < full_blocks ? bytes + index * kBlock : tail);
+        const Letters letters = classify(index < full_blocks ? bytes + index * kBlock : tail);
+        high |= letters.high;
+        return letters;
     };
 
     Frames forward, reverse;
@@ -207,7 +334,64 @@ std::size_t stop_free_run_ascii(std::string_view sequence) noexcept {
     }
     forward.finish(m);
     reverse.finish(m);
-    return std::max(forward.widest, reverse.widest) / kCodon;
+    return {std::max(forward.widest, reverse.widest) / kCodon, high == 0};
+}
+
+// One entry per level, each compiled for its instruction set.
+MX_ENTRY AsciiScan scan_portable(std::string_view sequence) noexcept { return scan<classify_portable>(sequence); }
+#if defined(__x86_64__)
+MX_ENTRY AsciiScan scan_sse2(std::string_view sequence) noexcept { return scan<classify_sse2>(sequence); }
+__attribute__((target("avx2"))) MX_ENTRY AsciiScan scan_avx2(std::string_view sequence) noexcept {
+    return scan<classify_avx2>(sequence);
+}
+__attribute__((target("avx512f,avx512bw"))) MX_ENTRY AsciiScan scan_avx512(std::string_view sequence) noexcept {
+    return scan<classify_avx512>(sequence);
+}
+#endif
+#if defined(MARLINOX_HAVE_NEON_SCAN)
+MX_NEON_TARGET MX_ENTRY AsciiScan scan_neon(std::string_view sequence) noexcept {
+    return scan<classify_neon>(sequence);
+}
+#endif
+
+using ScanFunction = AsciiScan (*)(std::string_view) noexcept;
+
+// The entry of `level`; the portable one for a level this build lacks.
+ScanFunction scan_function(ScanLevel level) noexcept {
+    switch (level) {
+#if defined(__x86_64__)
+        case ScanLevel::sse2: return scan_sse2;
+        case ScanLevel::avx2: return scan_avx2;
+        case ScanLevel::avx512: return scan_avx512;
+#endif
+#if defined(MARLINOX_HAVE_NEON_SCAN)
+        case ScanLevel::neon: return scan_neon;
+#endif
+        default: return scan_portable;
+    }
+}
+
+ScanFunction selected_scan() noexcept {
+    static const ScanFunction selected = scan_function(selected_scan_level());
+    return selected;
+}
+
+}  // namespace
+
+std::size_t stop_free_run_ascii(std::string_view sequence) noexcept {
+    return selected_scan()(sequence).run;
+}
+
+std::optional<std::size_t> stop_free_run_if_ascii(std::string_view sequence) noexcept {
+    const AsciiScan result = selected_scan()(sequence);
+    if (!result.ascii) return std::nullopt;
+    return result.run;
+}
+
+std::optional<std::size_t> stop_free_run_if_ascii(std::string_view sequence, ScanLevel level) noexcept {
+    const AsciiScan result = scan_function(level)(sequence);
+    if (!result.ascii) return std::nullopt;
+    return result.run;
 }
 
 bool is_ascii(std::string_view text) noexcept {

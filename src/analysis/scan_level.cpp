@@ -1,0 +1,69 @@
+#include "analysis/scan_level.hpp"
+
+#include <array>
+#include <cstddef>
+
+#if defined(__arm__) && defined(__linux__)
+#include <sys/auxv.h>
+#endif
+
+namespace marlinox::analysis {
+namespace {
+
+struct Levels {
+    std::array<ScanLevel, 4> list{};
+    std::size_t count = 0;
+    void add(ScanLevel level) noexcept { list[count++] = level; }
+};
+
+Levels detect() noexcept {
+    Levels levels;
+    levels.add(ScanLevel::portable);
+#if defined(__x86_64__)
+    levels.add(ScanLevel::sse2);
+    // The checks include the operating system's support for the wider
+    // registers (XGETBV), not just the processor's.
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) levels.add(ScanLevel::avx2);
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"))
+        levels.add(ScanLevel::avx512);
+#elif defined(__aarch64__)
+    levels.add(ScanLevel::neon);
+#elif defined(__arm__) && defined(__linux__)
+    constexpr unsigned long kHwcapNeon = 1ul << 12;  // HWCAP_NEON of the ARM Linux ABI
+    if ((getauxval(AT_HWCAP) & kHwcapNeon) != 0) levels.add(ScanLevel::neon);
+#endif
+    return levels;
+}
+
+const Levels& levels() noexcept {
+    static const Levels detected = detect();
+    return detected;
+}
+
+}  // namespace
+
+std::span<const ScanLevel> available_scan_levels() noexcept {
+    return {levels().list.data(), levels().count};
+}
+
+ScanLevel selected_scan_level() noexcept {
+#if defined(MARLINOX_PORTABLE_SCAN)
+    return ScanLevel::portable;
+#else
+    return levels().list[levels().count - 1];
+#endif
+}
+
+std::string_view scan_level_name(ScanLevel level) noexcept {
+    switch (level) {
+        case ScanLevel::portable: return "portable";
+        case ScanLevel::sse2: return "sse2";
+        case ScanLevel::avx2: return "avx2";
+        case ScanLevel::avx512: return "avx512";
+        case ScanLevel::neon: return "neon";
+    }
+    return "unknown";
+}
+
+}  // namespace marlinox::analysis

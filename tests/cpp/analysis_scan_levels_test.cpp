@@ -1,0 +1,136 @@
+// Every instruction set the processor offers must give exactly the literal
+// kernel's results: the stop-free run on ASCII text, the verdict of the fused
+// ASCII check, and the GC count.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/gc_content_levels.hpp"
+#include "analysis/kernels.hpp"
+#include "analysis/scan_level.hpp"
+#include "analysis/stop_free_run.hpp"
+
+namespace marlinox::analysis {
+namespace {
+
+std::vector<ScanLevel> levels() {
+    const auto available = available_scan_levels();
+    return {available.begin(), available.end()};
+}
+
+std::string level_name(const testing::TestParamInfo<ScanLevel>& info) {
+    return std::string(scan_level_name(info.param));
+}
+
+std::string random_text(std::mt19937& rng, std::string_view alphabet, std::size_t length) {
+    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+    std::string text(length, '\0');
+    for (char& c : text) c = alphabet[pick(rng)];
+    return text;
+}
+
+std::size_t literal_gc(std::string_view text) {
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return c == 'G' || c == 'C' || c == 'g' || c == 'c';
+    }));
+}
+
+class ScanLevels : public testing::TestWithParam<ScanLevel> {};
+
+TEST(ScanLevelSelection, PortableComesFirstAndTheSelectedLevelIsAvailable) {
+    const auto available = available_scan_levels();
+    ASSERT_FALSE(available.empty());
+    EXPECT_EQ(available.front(), ScanLevel::portable);
+    EXPECT_NE(std::find(available.begin(), available.end(), selected_scan_level()), available.end());
+#if defined(__x86_64__)
+    EXPECT_NE(std::find(available.begin(), available.end(), ScanLevel::sse2), available.end());
+#endif
+}
+
+TEST_P(ScanLevels, StopFreeRunMatchesTheLiteralKernel) {
+    std::mt19937 rng(20260611);
+    std::string all_ascii;
+    for (int c = 0; c < 0x80; ++c) all_ascii.push_back(static_cast<char>(c));
+    const std::string_view alphabets[] = {"ACGT", "TA", "TAGCN", "acgtACGT", "TAGta c\n", all_ascii};
+    // Lengths around every block edge of the 64-byte scan, then long texts.
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n <= 200; ++n) lengths.push_back(n);
+    for (std::size_t n : {255u, 256u, 257u, 1000u, 4099u, 65536u}) lengths.push_back(n);
+    for (const std::string_view alphabet : alphabets) {
+        for (const std::size_t length : lengths) {
+            for (int round = 0; round < (length < 200 ? 20 : 3); ++round) {
+                const std::string text = random_text(rng, alphabet, length);
+                const std::optional<std::size_t> run = stop_free_run_if_ascii(text, GetParam());
+                ASSERT_TRUE(run.has_value()) << text;
+                ASSERT_EQ(*run, stop_free_run_literal(text)) << text;
+            }
+        }
+    }
+}
+
+TEST_P(ScanLevels, LongRunsSpanningManyBlocksInEveryFrameAndStrand) {
+    for (std::size_t shift = 0; shift < 3; ++shift) {
+        for (const std::string_view stop : {"TAA", "TAG", "TGA", "TTA", "CTA", "TCA"}) {
+            for (const std::size_t clear : {60u, 63u, 64u, 65u, 300u, 1000u}) {
+                std::string text(shift, 'C');
+                for (int k = 0; k < 3; ++k) text += stop;
+                text += std::string(clear, 'G');
+                text += stop;
+                text += std::string(shift + 7, 'A');
+                ASSERT_EQ(stop_free_run_if_ascii(text, GetParam()), stop_free_run_literal(text)) << text;
+            }
+        }
+    }
+}
+
+TEST_P(ScanLevels, AnyByteFromHex80OnIsNotAsciiWhereverItStands) {
+    std::mt19937 rng(3);
+    for (const std::size_t length : {3u, 4u, 63u, 64u, 65u, 130u, 200u}) {
+        const std::string base = random_text(rng, "ACGT", length);
+        ASSERT_TRUE(stop_free_run_if_ascii(base, GetParam()).has_value());
+        for (std::size_t at = 0; at < length; ++at) {
+            for (const char high : {'\x80', '\xC3', '\xFF'}) {
+                std::string text = base;
+                text[at] = high;
+                ASSERT_FALSE(stop_free_run_if_ascii(text, GetParam()).has_value()) << length << " " << at;
+            }
+        }
+    }
+}
+
+TEST_P(ScanLevels, TextsShorterThanACodonScoreZeroOnlyWhenAscii) {
+    for (const std::string_view text : {"", "A", "at"})
+        EXPECT_EQ(stop_free_run_if_ascii(text, GetParam()), std::optional<std::size_t>(0)) << text;
+    // \u0149 is two bytes that upper-case to three: the literal kernel must see it.
+    for (const std::string_view text : {"\xC5\x89", "\xFF"})
+        EXPECT_EQ(stop_free_run_if_ascii(text, GetParam()), std::nullopt) << text;
+}
+
+TEST_P(ScanLevels, GcCountMatchesTheByteCount) {
+    std::mt19937 rng(11);
+    std::string every_byte;
+    for (int c = 0; c < 256; ++c) every_byte.push_back(static_cast<char>(c));
+    const std::string_view alphabets[] = {"ACGT", "GCgc", "gGcCsS\xC3\x87", every_byte};
+    for (const std::string_view alphabet : alphabets) {
+        for (std::size_t length = 0; length <= 300; ++length) {
+            const std::string text = random_text(rng, alphabet, length);
+            ASSERT_EQ(count_gc_with(text, GetParam()), literal_gc(text)) << length;
+        }
+    }
+    // More than 255 vectors of matches: the 8-bit lane counters must be emptied in time.
+    const std::string all_g(64 * 1024 + 17, 'G');
+    EXPECT_EQ(count_gc_with(all_g, GetParam()), all_g.size());
+    EXPECT_EQ(gc_content_with(all_g, GetParam()), 1.0);
+    EXPECT_EQ(gc_content_with("", GetParam()), 0.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Available, ScanLevels, testing::ValuesIn(levels()), level_name);
+
+}  // namespace
+}  // namespace marlinox::analysis
