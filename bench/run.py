@@ -1,0 +1,371 @@
+"""marlinox benchmark: builds the module and the kernel microbenchmarks, makes
+the data sets, times marlinox against its peers interleaved in one process and
+prints a table of medians and the ratio of every goal.
+
+    python3.14 bench/run.py [--genomes DIR] [--repeats 5] [--module-dir DIR] [--quick]
+
+Synthetic sets are seeded: 10,000 random ACGT texts of 10 kb (100 MB) and
+1,000,000 reads of 150 bp. Real genomes are read from --genomes (gzipped FASTA,
+see tools/bench.sh); missing ones are skipped.
+"""
+
+import argparse
+import gc
+import gzip
+import json
+import os
+import platform
+import random
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+ROOT = HERE.parent
+sys.path.insert(0, str(HERE))
+
+GENOMES = {
+    "phage lambda": "lambda_virus.fa.gz",
+    "E. coli 536": "NC_008253.fna.gz",
+    "E. coli K-12 MG1655": "MG1655-K12.fasta.gz",
+    "S. aureus N315": "N315.fasta.gz",
+}
+ACGT = bytes(b"ACGT"[i & 3] for i in range(256))
+
+
+# --- data ---------------------------------------------------------------------
+
+
+def random_texts(seed, count, length):
+    rng = random.Random(seed)
+    blob = rng.randbytes(count * length).translate(ACGT).decode("ascii")
+    return [blob[i * length:(i + 1) * length] for i in range(count)]
+
+
+def read_fasta(path):
+    records, name, parts = [], None, []
+    with gzip.open(path, "rt", encoding="ascii", errors="replace") as handle:
+        for line in handle:
+            if line.startswith(">"):
+                if name is not None:
+                    records.append((name, "".join(parts)))
+                name, parts = line[1:].split()[0], []
+            else:
+                parts.append(line.strip())
+    if name is not None:
+        records.append((name, "".join(parts)))
+    return records
+
+
+# --- build --------------------------------------------------------------------
+
+
+def build(module_dir):
+    if module_dir:
+        return Path(module_dir), None
+    arch = platform.machine()
+    build_dir = ROOT / "build" / f"bench-{arch}"
+    kernels_dir = ROOT / "build" / f"bench-kernels-{arch}"
+    generator = ["-G", "Ninja"] if subprocess.run(["sh", "-c", "command -v ninja"],
+                                                  capture_output=True).returncode == 0 else []
+    for source, target, extra in ((ROOT, build_dir, [f"-DPython_EXECUTABLE={sys.executable}"]),
+                                  (HERE / "kernels", kernels_dir, [])):
+        subprocess.run(["cmake", "-S", str(source), "-B", str(target), *generator,
+                        "-DCMAKE_BUILD_TYPE=Release", *extra], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "--build", str(target), "-j2"], check=True, stdout=subprocess.DEVNULL)
+    return build_dir, kernels_dir / "marlinox_kernel_bench"
+
+
+# --- timing -------------------------------------------------------------------
+
+
+class Timings:
+    """Runs every task once per round, round after round, and keeps medians."""
+
+    def __init__(self):
+        self.tasks, self.samples = {}, {}
+
+    def add(self, name, fn):
+        self.tasks[name] = fn
+        self.samples[name] = []
+
+    def run(self, rounds):
+        for _ in range(rounds):
+            for name, fn in self.tasks.items():
+                gc.collect()
+                start = time.perf_counter()
+                fn()
+                self.samples[name].append(time.perf_counter() - start)
+
+    def median(self, name):
+        return statistics.median(self.samples[name])
+
+
+def per_call(fn, calls=2000):
+    samples = []
+    for _ in range(calls):
+        start = time.perf_counter()
+        fn()
+        samples.append(time.perf_counter() - start)
+    return statistics.median(samples)
+
+
+def mbps(nbytes, seconds):
+    return nbytes / seconds / 1e6
+
+
+# --- child processes: pool size and memory ---------------------------------------
+
+
+CHILD_TIMING = """
+import sys, time, statistics
+sys.path[:0] = [{module!r}, {bench!r}]
+import run, marlinox
+texts = run.random_texts(1, 10000, 10000)
+marlinox.calculate_stop_free_run(texts)
+samples = []
+for _ in range({rounds}):
+    t = time.perf_counter(); marlinox.calculate_stop_free_run(texts); samples.append(time.perf_counter() - t)
+print(statistics.median(samples))
+"""
+
+CHILD_MEMORY = """
+import sys, gc
+sys.path[:0] = [{module!r}, {bench!r}]
+import run, marlinox
+
+def status(key):
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith(key + ":"):
+                return int(line.split()[1]) * 1024
+
+texts = run.random_texts(1, 10000, 10000)
+pairs = [(str(i), s) for i, s in enumerate(texts)]
+marlinox.calculate_stop_free_run(texts[:4]); marlinox.calculate_gc_content(pairs[:4])
+out = {{}}
+for name, call in (("calculate_stop_free_run", lambda: marlinox.calculate_stop_free_run(texts)),
+                   ("calculate_gc_content", lambda: marlinox.calculate_gc_content(pairs))):
+    gc.collect()
+    with open("/proc/self/clear_refs", "w") as f:
+        f.write("5")  # resets the peak resident size to the current one
+    before = status("VmRSS")
+    result = call()
+    peak = status("VmHWM") - before
+    del result
+    gc.collect()
+    after_one = status("VmRSS")
+    for _ in range(10):
+        call()
+    gc.collect()
+    out[name] = [peak, status("VmRSS") - after_one]
+print(run.json.dumps(out))
+"""
+
+
+def child(code, env_extra=None):
+    env = dict(os.environ, **(env_extra or {}))
+    env.pop("OPENBLAS_CORETYPE", None)
+    env.pop("OPENBLAS_L2_SIZE", None)
+    done = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True)
+    return done.stdout.strip().splitlines()[-1]
+
+
+# --- main ---------------------------------------------------------------------
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--genomes", default=str(ROOT / "build" / "bench-data"))
+    parser.add_argument("--repeats", type=int, default=5)
+    parser.add_argument("--module-dir")
+    parser.add_argument("--quick", action="store_true", help="smaller sets, for a smoke run")
+    args = parser.parse_args()
+
+    module_dir, kernel_bench = build(args.module_dir)
+    sys.path.insert(0, str(module_dir))
+    import numpy as np
+    import marlinox
+    import peers
+
+    rounds = args.repeats
+    n_long, n_reads = (1000, 100_000) if args.quick else (10_000, 1_000_000)
+    long_texts = random_texts(1, n_long, 10_000)
+    reads = random_texts(2, n_reads, 150)
+    read_pairs = [(f"read{i}", s) for i, s in enumerate(reads)]
+    long_pairs = [(f"seq{i}", s) for i, s in enumerate(long_texts)]
+    long_bytes = sum(map(len, long_texts))
+    bio_subset = long_texts[:20]
+    bio_bytes = sum(map(len, bio_subset))
+
+    # Every peer must agree with marlinox before it is timed.
+    sample = long_texts[:50] + reads[:2000]
+    expected = marlinox.calculate_stop_free_run(sample)
+    for peer in (peers.numpy_stop_free_run, peers.python_stop_free_run):
+        assert [peer(s) for s in sample] == expected, peer.__name__
+    assert [peers.biopython_stop_free_run(s) for s in sample[:60]] == expected[:60]
+    assert [x for _, x in marlinox.calculate_gc_content(read_pairs[:5000])] == \
+        [peers.str_count_gc(s) for s in reads[:5000]]
+    runs = marlinox.calculate_stop_free_runs_with_ids(read_pairs)
+    gcs = marlinox.calculate_gc_content(read_pairs)
+    assert marlinox.calculate_run_probability(runs[:5000], gcs[:5000]) == \
+        peers.python_run_probability(runs[:5000], gcs[:5000])
+
+    big = bytearray(long_bytes)
+    target = bytearray(long_bytes)
+    source = memoryview(big)
+
+    def memcpy():
+        target[:] = source
+
+    t = Timings()
+    # 100 MB set
+    t.add("long: marlinox run", lambda: marlinox.calculate_stop_free_run(long_texts))
+    t.add("long: numpy run", lambda: [peers.numpy_stop_free_run(s) for s in long_texts])
+    t.add("long: pure Python run", lambda: [peers.python_stop_free_run(s) for s in long_texts])
+    t.add("long: Biopython run (20 texts)", lambda: [peers.biopython_stop_free_run(s) for s in bio_subset])
+    t.add("long: [s.encode() for s in seqs]", lambda: [s.encode() for s in long_texts])
+    t.add("long: marlinox GC", lambda: marlinox.calculate_gc_content(long_pairs))
+    t.add("long: str.count GC", lambda: [(i, peers.str_count_gc(s)) for i, s in long_pairs])
+    t.add("long: memcpy", memcpy)
+    t.add("long: copy into fresh memory", lambda: bytes(big))
+    # reads
+    t.add("reads: marlinox run", lambda: marlinox.calculate_stop_free_run(reads))
+    t.add("reads: marlinox runs with ids", lambda: marlinox.calculate_stop_free_runs_with_ids(read_pairs))
+    t.add("reads: marlinox GC", lambda: marlinox.calculate_gc_content(read_pairs))
+    t.add("reads: numpy run", lambda: [peers.numpy_stop_free_run(s) for s in reads])
+    t.add("reads: str.count GC", lambda: [(i, peers.str_count_gc(s)) for i, s in read_pairs])
+    t.add("reads: [s.encode() for s in seqs]", lambda: [s.encode() for s in reads])
+    t.add("reads: list(map(len, seqs))", lambda: list(map(len, reads)))
+    t.add("reads: marlinox run probability", lambda: marlinox.calculate_run_probability(runs, gcs))
+    t.add("reads: pure Python run probability", lambda: peers.python_run_probability(runs, gcs))
+
+    genomes = []
+    for label, name in GENOMES.items():
+        path = Path(args.genomes) / name
+        if not path.exists():
+            print(f"(skipping {label}: {path} not found)")
+            continue
+        records = read_fasta(path)
+        texts = [s for _, s in records]
+        nbytes = sum(map(len, texts))
+        assert marlinox.calculate_stop_free_run(texts) == [peers.numpy_stop_free_run(s) for s in texts]
+        genomes.append((label, nbytes, len(texts)))
+        t.add(f"{label}: marlinox run", lambda texts=texts: marlinox.calculate_stop_free_run(texts))
+        t.add(f"{label}: numpy run", lambda texts=texts: [peers.numpy_stop_free_run(s) for s in texts])
+        t.add(f"{label}: pure Python run", lambda texts=texts: [peers.python_stop_free_run(s) for s in texts])
+        t.add(f"{label}: marlinox GC", lambda r=records: marlinox.calculate_gc_content(r))
+        t.add(f"{label}: str.count GC", lambda r=records: [(i, peers.str_count_gc(s)) for i, s in r])
+
+    print(f"timing {len(t.tasks)} tasks, {rounds} interleaved rounds ...", flush=True)
+    t.run(rounds)
+
+    # Hand-off: a 2-item batch goes to the pool, a 1-item batch runs on the caller.
+    one, two = ["ACGTACGTTAA"], ["ACGTACGTTAA", "ACGTACGTTAA"]
+    hand_off = per_call(lambda: marlinox.calculate_stop_free_run(two)) - \
+        per_call(lambda: marlinox.calculate_stop_free_run(one))
+
+    here = dict(module=str(module_dir), bench=str(HERE), rounds=rounds)
+    single = float(child(CHILD_TIMING.format(**here), {"RAYON_NUM_THREADS": "1"}))
+    default = float(child(CHILD_TIMING.format(**here)))
+    memory = json.loads(child(CHILD_MEMORY.format(**here)))
+
+    kernels = {}
+    if kernel_bench:
+        out = subprocess.run([str(kernel_bench), "--benchmark_format=json", "--benchmark_min_time=1s",
+                              "--benchmark_repetitions=3", "--benchmark_report_aggregates_only=true"],
+                             capture_output=True, text=True, check=True)
+        for entry in json.loads(out.stdout)["benchmarks"]:
+            if entry.get("aggregate_name") == "median":
+                kernels[entry["run_name"].removesuffix("/real_time")] = entry.get("bytes_per_second", 0.0)
+
+    report(t, long_bytes, bio_bytes, n_reads, genomes, hand_off, single, default, memory, kernels)
+
+
+def report(t, long_bytes, bio_bytes, n_reads, genomes, hand_off, single, default, memory, kernels):
+    m = t.median
+    print()
+    print(f"machine: {platform.machine()}, {cpu_model()}, {os.cpu_count()} cpus; "
+          f"Python {platform.python_version()}; default pool")
+    print()
+    print(f"| task | median | rate |")
+    print(f"|---|---|---|")
+    for name in t.tasks:
+        if name.startswith("reads:"):
+            rate = f"{m(name) / n_reads * 1e9:.0f} ns per read"
+        elif "Biopython" in name:
+            rate = f"{mbps(bio_bytes, m(name)):.2f} MB/s"
+        elif name.startswith("long:"):
+            rate = f"{mbps(long_bytes, m(name)):.0f} MB/s"
+        else:
+            nbytes = next(n for label, n, _ in genomes if name.startswith(label))
+            rate = f"{mbps(nbytes, m(name)):.0f} MB/s"
+        print(f"| {name} | {m(name) * 1e3:.2f} ms | {rate} |")
+    for name, rate in kernels.items():
+        print(f"| kernel {name} (Google Benchmark, 1 core) | | {rate / 1e9:.2f} GB/s |")
+    print()
+
+    goals = []
+
+    def goal(text, value, ok, target):
+        goals.append((text, value, target, "met" if ok else "NOT MET"))
+
+    memcpy_rate = kernels.get("memcpy")
+    levels = {k.split("/", 1)[1]: v for k, v in kernels.items()
+              if k.startswith("stop_free_run/") and k.split("/", 1)[1] in
+              ("portable", "sse2", "avx2", "avx512", "neon")}
+    if memcpy_rate and levels:
+        baseline = "sse2" if "sse2" in levels else "portable"
+        best = max(levels, key=levels.get)
+        goal(f"1. run kernel at baseline ({baseline}), GB/s per core", f"{levels[baseline] / 1e9:.2f}",
+             levels[baseline] >= 2e9, ">= 2")
+        for level, rate in levels.items():
+            goal(f"1. run kernel {level} / memcpy over the same bytes", f"{rate / memcpy_rate:.3f}",
+                 True, "(reported)")
+        goal(f"1. dispatched ({best}) / baseline", f"{levels[best] / levels[baseline]:.2f}", True, "(reported)")
+    run_long = m("long: marlinox run")
+    bio_rate = bio_bytes / m("long: Biopython run (20 texts)")
+    goal("2. 100 MB: numpy time / marlinox time", f"{m('long: numpy run') / run_long:.1f}",
+         m("long: numpy run") / run_long >= 20, ">= 20")
+    goal("2. 100 MB: marlinox rate / Biopython rate", f"{long_bytes / run_long / bio_rate:.0f}",
+         long_bytes / run_long / bio_rate >= 1000, ">= 1000")
+    enc = m("long: [s.encode() for s in seqs]")
+    goal("2. 100 MB: encode time / marlinox time", f"{enc / run_long:.2f}", enc / run_long >= 1, ">= 1")
+    enc_reads = m("reads: [s.encode() for s in seqs]")
+    for name, limit in (("reads: marlinox run", 1.5), ("reads: marlinox GC", 3.0),
+                        ("reads: marlinox runs with ids", 3.0)):
+        goal(f"3. {name[7:]} time / encode time", f"{m(name) / enc_reads:.2f}", m(name) / enc_reads <= limit,
+             f"<= {limit}")
+    ratio = m("long: str.count GC") / m("long: marlinox GC")
+    goal("4. GC, long: str.count time / marlinox time", f"{ratio:.1f}", ratio >= 3, ">= 3")
+    ratio = m("reads: pure Python run probability") / m("reads: marlinox run probability")
+    goal("4. run probability: pure Python time / marlinox time", f"{ratio:.1f}", ratio >= 5, ">= 5")
+    goal("5. 100 MB: 1-thread time / default-pool time", f"{single / default:.2f}", single / default >= 1.8,
+         ">= 1.8")
+    goal("5. 2-item batch hand-off, µs", f"{hand_off * 1e6:.1f}", hand_off < 20e-6, "< 20")
+    for name, (peak, growth) in memory.items():
+        goal(f"6. {name}: peak added / input bytes", f"{peak / long_bytes:.3f}", peak <= 1.1 * long_bytes,
+             "<= 1.1")
+        goal(f"6. {name}: growth over 10 more calls, MB", f"{growth / 1e6:.2f}", growth <= 0.01 * long_bytes,
+             "<= 1% of input")
+    print("| goal | value | target | |")
+    print("|---|---|---|---|")
+    for text, value, target, verdict in goals:
+        print(f"| {text} | {value} | {target} | {verdict} |")
+
+
+def cpu_model():
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith(("model name", "Model")):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return "unknown cpu"
+
+
+if __name__ == "__main__":
+    main()
