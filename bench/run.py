@@ -10,6 +10,7 @@ see tools/bench.sh); missing ones are skipped.
 """
 
 import argparse
+import ctypes
 import gc
 import gzip
 import json
@@ -32,6 +33,7 @@ GENOMES = {
     "E. coli K-12 MG1655": "MG1655-K12.fasta.gz",
     "S. aureus N315": "N315.fasta.gz",
 }
+NUMPY_READS = 20_000  # numpy spends tens of microseconds per short read: a subset
 ACGT = bytes(b"ACGT"[i & 3] for i in range(256))
 
 
@@ -160,7 +162,7 @@ for name, call in (("calculate_stop_free_run", lambda: marlinox.calculate_stop_f
     for _ in range(10):
         call()
     gc.collect()
-    out[name] = [peak, status("VmRSS") - after_one]
+    out[name] = [peak, status("VmRSS") - after_one, sum(map(len, texts))]
 print(run.json.dumps(out))
 """
 
@@ -198,6 +200,7 @@ def main():
     long_pairs = [(f"seq{i}", s) for i, s in enumerate(long_texts)]
     long_bytes = sum(map(len, long_texts))
     bio_subset = long_texts[:20]
+    numpy_reads = reads[:NUMPY_READS]
     bio_bytes = sum(map(len, bio_subset))
 
     # Every peer must agree with marlinox before it is timed.
@@ -215,10 +218,11 @@ def main():
 
     big = bytearray(long_bytes)
     target = bytearray(long_bytes)
-    source = memoryview(big)
+    source_address = ctypes.addressof(ctypes.c_char.from_buffer(big))
+    target_address = ctypes.addressof(ctypes.c_char.from_buffer(target))
 
     def memcpy():
-        target[:] = source
+        ctypes.memmove(target_address, source_address, long_bytes)
 
     t = Timings()
     # 100 MB set
@@ -235,7 +239,7 @@ def main():
     t.add("reads: marlinox run", lambda: marlinox.calculate_stop_free_run(reads))
     t.add("reads: marlinox runs with ids", lambda: marlinox.calculate_stop_free_runs_with_ids(read_pairs))
     t.add("reads: marlinox GC", lambda: marlinox.calculate_gc_content(read_pairs))
-    t.add("reads: numpy run", lambda: [peers.numpy_stop_free_run(s) for s in reads])
+    t.add(f"reads: numpy run ({NUMPY_READS} reads)", lambda: [peers.numpy_stop_free_run(s) for s in numpy_reads])
     t.add("reads: str.count GC", lambda: [(i, peers.str_count_gc(s)) for i, s in read_pairs])
     t.add("reads: [s.encode() for s in seqs]", lambda: [s.encode() for s in reads])
     t.add("reads: list(map(len, seqs))", lambda: list(map(len, reads)))
@@ -293,7 +297,9 @@ def report(t, long_bytes, bio_bytes, n_reads, genomes, hand_off, single, default
     print(f"| task | median | rate |")
     print(f"|---|---|---|")
     for name in t.tasks:
-        if name.startswith("reads:"):
+        if name.startswith("reads: numpy"):
+            rate = f"{m(name) / NUMPY_READS * 1e9:.0f} ns per read"
+        elif name.startswith("reads:"):
             rate = f"{m(name) / n_reads * 1e9:.0f} ns per read"
         elif "Biopython" in name:
             rate = f"{mbps(bio_bytes, m(name)):.2f} MB/s"
@@ -342,14 +348,14 @@ def report(t, long_bytes, bio_bytes, n_reads, genomes, hand_off, single, default
     goal("4. GC, long: str.count time / marlinox time", f"{ratio:.1f}", ratio >= 3, ">= 3")
     ratio = m("reads: pure Python run probability") / m("reads: marlinox run probability")
     goal("4. run probability: pure Python time / marlinox time", f"{ratio:.1f}", ratio >= 5, ">= 5")
-    goal("5. 100 MB: 1-thread time / default-pool time", f"{single / default:.2f}", single / default >= 1.8,
+    goal("5. 100 MB (separate processes): 1-thread time / default-pool time", f"{single / default:.2f}", single / default >= 1.8,
          ">= 1.8")
     goal("5. 2-item batch hand-off, µs", f"{hand_off * 1e6:.1f}", hand_off < 20e-6, "< 20")
-    for name, (peak, growth) in memory.items():
-        goal(f"6. {name}: peak added / input bytes", f"{peak / long_bytes:.3f}", peak <= 1.1 * long_bytes,
-             "<= 1.1")
-        goal(f"6. {name}: growth over 10 more calls, MB", f"{growth / 1e6:.2f}", growth <= 0.01 * long_bytes,
-             "<= 1% of input")
+    for name, (peak, growth, input_bytes) in memory.items():
+        goal(f"6. {name}, 100 MB: peak added / input bytes", f"{peak / input_bytes:.3f}",
+             peak <= 1.1 * input_bytes, "<= 1.1")
+        goal(f"6. {name}, 100 MB: growth over 10 more calls, MB", f"{growth / 1e6:.2f}",
+             growth <= 0.01 * input_bytes, "<= 1% of input")
     print("| goal | value | target | |")
     print("|---|---|---|---|")
     for text, value, target, verdict in goals:

@@ -3,9 +3,9 @@
 #include <array>
 #include <span>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 
+#include "analysis/identifier_table.hpp"
 #include "analysis/kernels.hpp"
 #include "parallel/parallel_ordered_map.hpp"
 #include "python/binding.hpp"
@@ -43,8 +43,6 @@ double ratio(std::size_t run_length, std::size_t bytes) {
     return bytes == 0 ? 0.0 : static_cast<double>(run_length) / static_cast<double>(bytes);
 }
 
-// Exact byte equality of identifiers; the hash is std::hash over the bytes.
-using GcTable = std::unordered_map<std::string_view, double>;
 
 }  // namespace
 
@@ -96,18 +94,17 @@ Result<PyRef> __pyfunction_calculate_run_probability(PyObject*, PyObject* const*
     MX_TRY(gc_contents, py::extract_fraction_pairs(slots[1], "gc_contents"));
 
     // The table owns nothing: its keys view the identifiers of gc_contents,
-    // which the batch keeps alive longer than the table. Later pairs replace earlier ones with the same key.
-    GcTable table;
-    table.reserve(gc_contents.items.size());
+    // which the batch keeps alive longer than the table. Later pairs replace
+    // earlier ones with the same key.
+    IdentifierTable table(gc_contents.items.size());
     for (const py::FractionPair& pair : gc_contents.items) table.insert_or_assign(pair.first, pair.second);
 
     auto results = parallel::parallel_ordered_map(
         std::span<const py::RunLengthPair>(run_lengths.items), [&table](const py::RunLengthPair& pair) {
-            auto found = table.find(pair.first);
-            double gc = found == table.end() ? 0.0 : found->second;
+            const double* found = table.find(pair.first);
+            double gc = found == nullptr ? 0.0 : *found;
             return std::pair<Text, double>(pair.first, calculate_run_probability_single(pair.second, gc));
         });
-    GcTable().swap(table);
     return py::owned_sequence_into_pyobject(std::move(results));
 }
 
