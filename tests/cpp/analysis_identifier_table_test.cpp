@@ -24,7 +24,7 @@ TEST(IdentifierTable, FindsEveryKeyByExactBytesAndTheLastValueWins) {
         ASSERT_NE(found, nullptr) << keys[i];
         EXPECT_EQ(*found, static_cast<double>(i)) << keys[i];
     }
-    for (const std::string missing : {"b", "r5000", "read_0000003", std::string(101, 'x')})
+    for (const std::string& missing : std::vector<std::string>{"b", "r5000", "read_0000003", std::string(101, 'x')})
         EXPECT_EQ(table.find(missing), nullptr) << missing;
 }
 
