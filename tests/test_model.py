@@ -155,6 +155,21 @@ nucleotide_sequences = st.one_of(ascii_sequences, codon_sequences)
 identifiers = st.text(max_size=6)
 mixed_sequences = st.text(alphabet="ACGTacgt" + NON_ASCII, max_size=8)
 
+# Everything at once: nucleotides in both cases, IUPAC letters, blanks, NUL,
+# and non-ASCII characters, among them ones whose upper case is longer (ŉ, ǰ,
+# ﬁ, ß), shorter (ſ, ı) or of another byte length (ȿ: 2 bytes, upper 3).
+IUPAC = "RYSWKMBDHVNUryswkmbdhvnu"
+LENGTH_CHANGING = "ŉǰﬁßſıȿɐⱥ"
+ANY_ALPHABET = "ACGTacgt" + IUPAC + " \t\n\r\x00" + NON_ASCII + LENGTH_CHANGING
+any_sequences = st.one_of(
+    st.text(alphabet=ANY_ALPHABET, max_size=12),
+    st.text(max_size=6),  # any code point but surrogates
+    # a long ASCII stretch with a few other characters: failure messages that
+    # quote 256 bytes and cut inside a character
+    st.builds(lambda head, tail: head + tail, st.text(alphabet="ACGTN", min_size=250, max_size=260),
+              st.text(alphabet=ANY_ALPHABET, max_size=4)),
+)
+
 
 def _model_outcome(sequence):
     try:
@@ -279,3 +294,44 @@ def test_pipeline_matches_model(pairs):
     assert len(result) == len(expected)
     for (got_ident, got), (want_ident, want) in zip(result, expected):
         assert got_ident == want_ident and same_float(got, want)
+
+
+@given(st.lists(st.tuples(identifiers, any_sequences), max_size=6))
+def test_all_five_functions_on_any_text(pairs):
+    """Every function on text over the whole alphabet, against the model."""
+    panic = panic_exception_type()
+    sequences = [seq for _, seq in pairs]
+    outcomes = [_model_outcome(seq) for seq in sequences]
+    failures = [message for _, message in outcomes if message is not None]
+    run_calls = [
+        (lambda: marlinox.calculate_stop_free_run(sequences), lambda runs: runs),
+        (lambda: marlinox.calculate_stop_free_runs_with_ids(pairs),
+         lambda runs: [(ident, r) for (ident, _), r in zip(pairs, runs)]),
+    ]
+    for call, shape in run_calls:
+        if failures:
+            with pytest.raises(BaseException) as info:
+                call()
+            assert type(info.value) is panic and info.value.args == (failures[0],)
+        else:
+            assert call() == shape([run for run, _ in outcomes])
+    if failures:
+        with pytest.raises(BaseException) as info:
+            marlinox.calculate_stop_free_run_with_ratio(pairs)
+        assert type(info.value) is panic and info.value.args == (failures[0],)
+        runs = None
+    else:
+        result = marlinox.calculate_stop_free_run_with_ratio(pairs)
+        for (ident, seq), (got_ident, got_run, got_ratio) in zip(pairs, result):
+            run, expected_ratio = model_ratio(seq)
+            assert (got_ident, got_run) == (ident, run) and same_float(got_ratio, expected_ratio)
+        runs = [(ident, run) for (ident, _), (run, _) in zip(pairs, outcomes)]
+    fractions = marlinox.calculate_gc_content(pairs)
+    assert len(fractions) == len(pairs)
+    for (ident, seq), (got_ident, got) in zip(pairs, fractions):
+        assert got_ident == ident and same_float(got, model_gc(seq))
+    if runs is not None:
+        got = marlinox.calculate_run_probability(runs, fractions)
+        want = model_probability(runs, fractions)
+        assert [g[0] for g in got] == [w[0] for w in want]
+        assert all(same_float(g[1], w[1]) for g, w in zip(got, want))
