@@ -166,13 +166,6 @@ TEST(ParallelResults, WriterRefusesToPassItsSlots) {
 
 // --- the map -------------------------------------------------------------------
 
-TEST(ParallelMap, PoolSize) {
-    const std::size_t t = par::current_num_threads();
-    EXPECT_GE(t, 1u);
-    EXPECT_LE(t, 255u);
-    EXPECT_EQ(par::current_num_threads(), t);
-}
-
 TEST(ParallelMap, ResultsInInputOrderForManySizes) {
     std::vector<std::size_t> sizes;
     for (std::size_t n = 0; n <= 70; ++n) sizes.push_back(n);

@@ -386,12 +386,4 @@ TEST(ParallelCgroup, NoQuotaWhenFilesAreMissing) {
     EXPECT_EQ(detail::cgroup_cpu_quota(fs.root()), std::nullopt);  // no cpu.max anywhere
 }
 
-TEST(ParallelCgroup, RealSystemDoesNotBreak) {
-    // Whatever this machine has, reading it must not fail or report nonsense.
-    const auto quota = detail::cgroup_cpu_quota("");
-    if (quota) {
-        EXPECT_LT(*quota, 1u << 20);
-    }
-}
-
 }  // namespace
