@@ -224,9 +224,12 @@ errors = st.sampled_from([
     OverflowError("too big"), UnicodeError("u"), LookupError("\udc80 surrogate"),
     StopAsyncIteration("odd"), ZeroDivisionError("z"),
 ])
+# Under AddressSanitizer a reservation it cannot serve aborts instead of raising
+# std::bad_alloc, so lengths in the tens of GiB are left to the other builds.
+HUGE_LENGTHS = [] if os.environ.get("MARLINOX_SANITIZED") else [2**31 - 1]
 lengths = st.one_of(
-    st.just("correct"), st.integers(0, 50), st.sampled_from([-1, 2**31 - 1, 2**62, "x", 1.5, None]),
-    errors,
+    st.just("correct"), st.integers(0, 50),
+    st.sampled_from([-1, 2**62, "x", 1.5, None] + HUGE_LENGTHS), errors,
 )
 ascii_texts = st.text(alphabet="ACGTacgtNRY \x00", max_size=30)
 texts = st.one_of(ascii_texts, st.sampled_from(["AÉA", "ßTAA", "ſTAA", "É", "\ud800", "a\udfff"]),
