@@ -1,5 +1,6 @@
 #include "python/conversion.hpp"
 
+#include <algorithm>
 #include <climits>
 #include <new>
 #include <stdexcept>
@@ -68,12 +69,18 @@ Result<Batch<T>> extract_sequence(PyObject* argument, Convert convert) {
     if (hint < 0) {
         (void)PyErr::take();  // the length is only a hint
     } else {
+        // A lying __len__ must not make us ask for absurd amounts of memory
+        // (sanitizer allocators abort rather than throw): reserve at most what
+        // a real argument of 1 GiB of items could need; beyond that the
+        // vectors grow as items arrive.
+        constexpr std::size_t reservation_cap = (std::size_t{1} << 30) / sizeof(T);
+        std::size_t room = std::min(static_cast<std::size_t>(hint), reservation_cap);
         try {
-            batch.items.reserve(static_cast<std::size_t>(hint));
-            batch.kept.reserve(static_cast<std::size_t>(hint));
+            batch.items.reserve(room);
+            batch.kept.reserve(room);
         } catch (const std::bad_alloc&) {
         } catch (const std::length_error&) {
-        }  // an absurd hint reserves nothing; the list still grows as needed
+        }  // a reservation that fails reserves nothing; the list still grows
     }
 
 #ifndef Py_GIL_DISABLED
