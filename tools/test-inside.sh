@@ -35,6 +35,15 @@ step "wheel in a fresh virtual environment"
 tools/wheel-test.sh
 
 if [ $full = 1 ]; then
+    step "pip install . into a fresh virtual environment"
+    venv=$(mktemp -d /tmp/marlinox-pip.XXXXXX)
+    "$python" -m venv --system-site-packages "$venv"
+    "$venv/bin/pip" install -q --no-build-isolation --no-index --no-deps \
+        --config-settings=build-dir="build/$arch-pip" .
+    (cd "$venv" && unset PYTHONPATH && "$venv/bin/python" -m pytest -q -p no:cacheprovider \
+        -o addopts= --rootdir="$venv" "$OLDPWD/tests/test_module.py" "$OLDPWD/tests/test_runs.py")
+    rm -rf "$venv"
+
     tools/reliability.sh
 fi
 
