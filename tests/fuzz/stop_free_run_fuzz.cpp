@@ -3,7 +3,8 @@
 // the plain path it must agree with:
 //   - the dispatching run kernel against the literal kernel (upper-case, reverse
 //     complement, scan): the same run length, or a failure with the same message;
-//   - on ASCII input, the one-pass ASCII scan against the literal kernel;
+//   - on ASCII input, the one-pass ASCII scan, at every scan level the
+//     processor offers, against the literal kernel;
 //   - the GC kernel against a byte count written out here.
 // A disagreement aborts, which libFuzzer records as a crash with its input.
 // Built by tools/fuzz.sh with -fsanitize=fuzzer,address,undefined.
@@ -17,6 +18,7 @@
 #include <string_view>
 
 #include "analysis/kernels.hpp"
+#include "analysis/scan_level.hpp"
 #include "analysis/stop_free_run.hpp"
 #include "failure/internal_failure.hpp"
 
@@ -71,6 +73,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!plain.run) disagree("an ASCII text failed in the literal kernel", plain, plain);
         const Outcome ascii{stop_free_run_ascii(sequence), {}};
         if (ascii != plain) disagree("stop_free_run_ascii", ascii, plain);
+    }
+    // Every scan level this processor offers: the ASCII run, or no answer for
+    // a text with any byte from 0x80 up.
+    for (const ScanLevel level : available_scan_levels()) {
+        const std::optional<std::size_t> run = stop_free_run_if_ascii(sequence, level);
+        const Outcome scanned{run, run ? std::string() : plain.failure};
+        if (is_ascii(sequence) ? scanned != plain : run.has_value())
+            disagree(std::string(scan_level_name(level)).c_str(), scanned, plain);
+    }
+    if (is_ascii(sequence)) {
         // ASCII runs fit in a frame of the text: at most floor(n / 3) codons.
         if (*plain.run > size / 3) disagree("run longer than the text allows", plain, plain);
     }
