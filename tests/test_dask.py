@@ -29,10 +29,10 @@ GENOME = EXAMPLES / "data" / "lambda_virus.fa.gz"
 
 
 def load(name: str):
-    spec = importlib.util.spec_from_file_location(name, EXAMPLES / f"{name}.py")
-    module = importlib.util.module_from_spec(spec)
+    loader_spec = importlib.util.spec_from_file_location(name, EXAMPLES / f"{name}.py")
+    module = importlib.util.module_from_spec(loader_spec)
     sys.modules[name] = module
-    spec.loader.exec_module(module)
+    loader_spec.loader.exec_module(module)
     return module
 
 

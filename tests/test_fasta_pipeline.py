@@ -489,10 +489,10 @@ def test_no_progress_option_silences_the_terminal():
 
 
 def load_pipeline_module():
-    spec = importlib.util.spec_from_file_location("fasta_pipeline", SCRIPT)
-    module = importlib.util.module_from_spec(spec)
-    sys.modules[spec.name] = module  # dataclasses look their module up there
-    spec.loader.exec_module(module)
+    loader_spec = importlib.util.spec_from_file_location("fasta_pipeline", SCRIPT)
+    module = importlib.util.module_from_spec(loader_spec)
+    sys.modules[loader_spec.name] = module  # dataclasses look their module up there
+    loader_spec.loader.exec_module(module)
     return module
 
 
