@@ -32,7 +32,9 @@ no_reports() {
 step "C++ tests under ThreadSanitizer"
 tsan=$(tools/build.sh thread | tail -n 1)
 if [ -x "$tsan/marlinox_cpp_tests" ]; then
-    TSAN_OPTIONS="halt_on_error=1:log_path=$reports/tsan" "$tsan/marlinox_cpp_tests" --gtest_brief=1
+    # The expected failures' diagnostics go to a file, shown only on failure.
+    TSAN_OPTIONS="halt_on_error=1:log_path=$reports/tsan" "$tsan/marlinox_cpp_tests" --gtest_brief=1 \
+        2>"$reports/tsan-stderr.log" || { tail -n 100 "$reports/tsan-stderr.log" >&2; exit 1; }
     no_reports tsan
 fi
 
@@ -40,7 +42,8 @@ step "pytest under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitize
 asan=$(tools/build.sh address | tail -n 1)
 if [ -x "$asan/marlinox_cpp_tests" ]; then
     ASAN_OPTIONS="abort_on_error=1:detect_leaks=1:log_path=$reports/asan-cpp" \
-        "$asan/marlinox_cpp_tests" --gtest_brief=1
+        "$asan/marlinox_cpp_tests" --gtest_brief=1 \
+        2>"$reports/asan-cpp-stderr.log" || { tail -n 100 "$reports/asan-cpp-stderr.log" >&2; exit 1; }
     no_reports asan-cpp
 fi
 # The interpreter does not link libstdc++: preload it after the ASan runtime, or
