@@ -1,7 +1,6 @@
 #include "python/objects.hpp"
 
-#include <cstdint>
-
+#include "analysis/utf8.hpp"
 #include "failure/internal_failure.hpp"
 #include "python/once.hpp"
 #include "python/pyerr.hpp"
@@ -22,50 +21,15 @@ PyRef new_str(std::string_view utf8) {
 }
 
 std::string repair_utf8(std::string_view bytes) {
-    static constexpr std::string_view replacement = "\xEF\xBF\xBD";
     std::string out;
     out.reserve(bytes.size());
-    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
-    const std::size_t n = bytes.size();
-    std::size_t i = 0;
-    while (i < n) {
-        std::uint8_t lead = p[i];
-        std::size_t need = 0;
-        std::uint8_t low = 0x80, high = 0xBF;  // range of the second byte
-        if (lead < 0x80) {
-            out.push_back(static_cast<char>(lead));
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            need = 1;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            need = 2;
-            if (lead == 0xE0) low = 0xA0;
-            if (lead == 0xED) high = 0x9F;  // no surrogates
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            need = 3;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F;
-        } else {
-            out += replacement;
-            ++i;
-            continue;
-        }
-        // Accept the longest valid prefix; a broken sequence becomes one U+FFFD.
-        std::size_t j = i + 1;
-        bool complete = true;
-        for (std::size_t k = 0; k < need; ++k, ++j) {
-            std::uint8_t lo = k == 0 ? low : 0x80, hi = k == 0 ? high : 0xBF;
-            if (j >= n || p[j] < lo || p[j] > hi) {
-                complete = false;
-                break;
-            }
-        }
-        if (complete)
-            out.append(bytes.substr(i, need + 1));
+    for (std::size_t i = 0; i < bytes.size();) {
+        const analysis::utf8::Char ch = analysis::utf8::decode(bytes, i);
+        if (ch.valid)
+            out.append(bytes.substr(i, ch.length));
         else
-            out += replacement;
-        i = j;
+            out += "\xEF\xBF\xBD";  // U+FFFD
+        i += ch.length;
     }
     return out;
 }

@@ -26,7 +26,8 @@ std::string utf8_lossy(PyObject* text);
 // unraisable hook and "<unprintable {type} object>" stands in its place.
 std::string display_text(PyObject* object);
 
-// Replaces every maximal invalid UTF-8 subsequence by U+FFFD.
+// Replaces every byte that does not belong to a well-formed UTF-8 character by
+// U+FFFD (an encoded lone surrogate becomes three of them).
 std::string repair_utf8(std::string_view bytes);
 
 // The two interned attribute names the module needs, created once per process.

@@ -43,7 +43,6 @@ double ratio(std::size_t run_length, std::size_t bytes) {
     return bytes == 0 ? 0.0 : static_cast<double>(run_length) / static_cast<double>(bytes);
 }
 
-
 }  // namespace
 
 Result<PyRef> __pyfunction_calculate_stop_free_run(PyObject*, PyObject* const* args, Py_ssize_t nargs,
