@@ -15,6 +15,7 @@ from hypothesis import given, settings, strategies as st
 
 import marlinox
 from conftest import float_error, long_error, panic_exception_type, same_float
+from test_failures import run_python
 from test_model import model_gc, model_run, model_single_probability
 
 run = marlinox.calculate_stop_free_run
@@ -559,6 +560,160 @@ def test_threads_calling_from_inside_iter(threads):
         assert pairs == [(str(n), model_run(seq))] * 3
         assert fractions == [(str(n), model_gc("GC" * n + "AT"))]
         assert probabilities == [(str(n), model_single_probability(n, 0.5))]
+
+
+# The first lookup of collections.abc.Sequence imports it: an import hook that
+# calls the module again, from the same thread or from a thread holding another
+# module's import lock, must get its TypeError without waiting. Each script
+# prints what the inner and the outer call raised.
+NOT_A_SEQUENCE = "argument 'sequences': 'None' is not an instance of 'Sequence'"
+FIRST_LOOKUP_REENTERED = {
+    "same thread": """
+        import builtins, marlinox
+        real = builtins.__import__
+        def hook(name, *args, **kwargs):
+            if name == "collections.abc":
+                try:
+                    marlinox.calculate_stop_free_run(None)
+                except TypeError as error:
+                    print(error)
+            return real(name, *args, **kwargs)
+        builtins.__import__ = hook
+    """,
+    "thread holding an import lock": """
+        import builtins, importlib.abc, importlib.util, sys, threading, marlinox
+        hook_entered, module_entered = threading.Event(), threading.Event()
+        main = threading.get_ident()
+
+        class Loader(importlib.abc.MetaPathFinder, importlib.abc.Loader):
+            def find_spec(self, name, path, target=None):
+                return importlib.util.spec_from_loader(name, self) if name == "held" else None
+            def exec_module(self, module):
+                module_entered.set()
+                hook_entered.wait()
+                try:
+                    marlinox.calculate_stop_free_run(None)
+                except TypeError as error:
+                    module.message = str(error)
+
+        sys.meta_path.insert(0, Loader())
+        real = builtins.__import__
+        def hook(name, *args, **kwargs):
+            if name == "collections.abc" and threading.get_ident() == main and not hook_entered.is_set():
+                hook_entered.set()
+                module_entered.wait()
+                import held  # waits for the other thread's import of it
+                print(held.message)
+            return real(name, *args, **kwargs)
+        builtins.__import__ = hook
+        threading.Thread(target=__import__, args=("held",)).start()
+        module_entered.wait()
+    """,
+}
+
+
+@pytest.mark.parametrize("script", FIRST_LOOKUP_REENTERED.values(), ids=FIRST_LOOKUP_REENTERED.keys())
+def test_first_sequence_lookup_reentered_by_an_import_hook(script):
+    result = run_python(script + """
+        try:
+            marlinox.calculate_stop_free_run(None)
+        except TypeError as error:
+            print(error)
+        builtins.__import__ = real
+        print(marlinox.calculate_stop_free_run(["ATGTAA", "TAA"]))
+    """)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [NOT_A_SEQUENCE, NOT_A_SEQUENCE, "[2, 1]"]
+
+
+def test_child_forked_during_the_first_lookup_gets_usable_guards():
+    # Another thread is inside the first lookup when the process forks; the
+    # child dies of SIGALRM if it waits for that thread, which it has not.
+    result = run_python("""
+        import builtins, os, signal, threading, warnings, marlinox
+        warnings.simplefilter("ignore", DeprecationWarning)  # fork with threads
+        inside, release = threading.Event(), threading.Event()
+        real = builtins.__import__
+        def hook(name, *args, **kwargs):
+            if name == "collections.abc" and threading.current_thread() is lookup:
+                inside.set()
+                release.wait()
+            return real(name, *args, **kwargs)
+        def first_lookup():
+            try:
+                marlinox.calculate_stop_free_run(None)
+            except TypeError:
+                pass
+        lookup = threading.Thread(target=first_lookup)
+        builtins.__import__ = hook
+        lookup.start()
+        inside.wait()
+        pid = os.fork()
+        if pid == 0:
+            signal.alarm(100)
+            try:
+                marlinox.calculate_stop_free_run(None)
+            except TypeError as error:
+                ok = str(error) == "%s" and marlinox.calculate_stop_free_run(["ATGTAA", "TAA"]) == [2, 1]
+                os._exit(0 if ok else 1)
+            os._exit(2)
+        release.set()
+        lookup.join()
+        print(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))
+    """ % NOT_A_SEQUENCE)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["0"]
+
+
+# An ordinary Exception where the module only wants a hint or a message text is
+# dropped; KeyboardInterrupt, SystemExit and other BaseExceptions propagate.
+# Each row prints the class of what the call raised.
+@pytest.mark.parametrize("setup, call, raised", [
+    ("error = KeyboardInterrupt()", "run(Sized())", "KeyboardInterrupt"),
+    ("error = SystemExit(3)", "run(Sized())", "SystemExit"),
+    ("error = type('Stop', (BaseException,), {})()", "run(Sized())", "Stop"),
+    # a PanicException keeps its own rule: a new one with the same message
+    ("error = panic_error()", "run(Sized())", "PanicException"),
+    # str() of a TypeError, for the message that names the argument
+    ("error = KeyboardInterrupt()", "run(Failing())", "KeyboardInterrupt"),
+    # str() of an unexpected keyword name
+    ("error = SystemExit(3)", "gc_content(**{LoudName('x'): []})", "SystemExit"),
+], ids=["len-interrupt", "len-exit", "len-base", "len-panic", "message-interrupt", "keyword-exit"])
+def test_interrupts_where_errors_are_dropped_propagate(setup, call, raised):
+    result = run_python("""
+        import marlinox
+        run, gc_content = marlinox.calculate_stop_free_run, marlinox.calculate_gc_content
+        def panic_error():
+            try:
+                run(["ATG\u00c9"])
+            except BaseException as panic:
+                return panic
+        %s
+        class Loud:
+            def __str__(self):
+                raise error
+        class Sized:
+            def __len__(self):
+                raise error
+            def __getitem__(self, index):
+                if index:
+                    raise IndexError
+                return "ATGTAA"
+        class Failing:
+            def __len__(self):
+                return 1
+            def __getitem__(self, index):
+                raise TypeError(Loud())
+        class LoudName(str):
+            def __str__(self):
+                raise error
+        try:
+            print(%s)
+        except BaseException as caught:
+            print(type(caught).__name__)
+    """ % (setup, call))
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines()[-1] == raised
 
 
 # --------------------------------------------------------------------------

@@ -2,13 +2,15 @@
 // the calling thread and then read by every worker at once. Open addressing in
 // one flat array: one allocation, and a lookup touches one or two cache lines,
 // where a node-based map allocates per key and chases a pointer per probe.
-// The table views its keys; they must outlive it.
+// The caller supplies each key's hash, and it must be one that nobody outside
+// the process can predict (a keyed hash): with linear probing, keys crafted to
+// share a hash would make building the table quadratic. Equal keys must come
+// with equal hashes. The table views its keys; they must outlive it.
 #pragma once
 
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
@@ -22,36 +24,31 @@ public:
     // keys go in. Small slots matter: for a million identifiers the whole table
     // is about 40 MB, where 40-byte slots cost 170 MB of fresh pages per call.
     explicit IdentifierTable(std::size_t expected)
-        : slots_(std::bit_ceil(checked(expected) * 2 + 2)), mask_(slots_.size() - 1) {
+        : slots_(std::bit_ceil(checked(expected) * 2 + 2)),
+          shift_(64 - std::countr_zero(static_cast<std::uint64_t>(slots_.size()))) {
         entries_.reserve(expected);
     }
 
     // Later values replace earlier ones under the same key.
-    void insert_or_assign(std::string_view key, double value) {
-        const std::uint64_t h = hash(key);
-        for (std::size_t i = index(h);; i = (i + 1) & mask_) {
-            Slot& slot = slots_[i];
-            if (slot.entry == 0) {
-                entries_.push_back(Entry{key, value});
-                slot = Slot{tag(h), static_cast<std::uint32_t>(entries_.size())};
-                return;
-            }
-            Entry& entry = entries_[slot.entry - 1];
-            if (slot.tag == tag(h) && entry.key == key) {
-                entry.value = value;
-                return;
-            }
+    void insert_or_assign(std::string_view key, std::size_t hash, double value) {
+        const Probe probe = locate(key, hash);
+        Slot& slot = slots_[probe.slot];
+        if (slot.entry != 0) {
+            entries_[slot.entry - 1].value = value;
+            return;
         }
+        entries_.push_back(Entry{key, value});
+        slot = Slot{tag(hash), static_cast<std::uint32_t>(entries_.size())};
     }
 
-    const double* find(std::string_view key) const noexcept {
-        const std::uint64_t h = hash(key);
-        for (std::size_t i = index(h);; i = (i + 1) & mask_) {
-            const Slot& slot = slots_[i];
-            if (slot.entry == 0) return nullptr;
-            const Entry& entry = entries_[slot.entry - 1];
-            if (slot.tag == tag(h) && entry.key == key) return &entry.value;
-        }
+    const double* find(std::string_view key, std::size_t hash) const noexcept {
+        const Slot& slot = slots_[locate(key, hash).slot];
+        return slot.entry == 0 ? nullptr : &entries_[slot.entry - 1].value;
+    }
+
+    // How many slots a lookup of `key` inspects: how well the hashes spread.
+    std::size_t probe_length(std::string_view key, std::size_t hash) const noexcept {
+        return locate(key, hash).length;
     }
 
 private:
@@ -59,39 +56,46 @@ private:
         std::string_view key;
         double value;
     };
-    // `entry` is the entry's position + 1 (0: empty); `tag` holds high bits of
-    // the hash, so most mismatches are settled without touching the entry.
+    // `entry` is the entry's position + 1 (0: empty); `tag` holds bits of the
+    // hash, so most mismatches are settled without touching the entry.
     struct Slot {
         std::uint32_t tag = 0;
         std::uint32_t entry = 0;
     };
+    struct Probe {
+        std::size_t slot;    // the key's slot, or the empty slot where it belongs
+        std::size_t length;  // slots inspected
+    };
 
-    // Eight bytes at a time, each word mixed in by a multiply.
-    static std::uint64_t hash(std::string_view key) noexcept {
-        constexpr std::uint64_t k = 0x9E3779B97F4A7C15u;
-        std::uint64_t h = key.size() * k;
-        std::size_t i = 0;
-        for (; i + 8 <= key.size(); i += 8) {
-            std::uint64_t word;
-            std::memcpy(&word, key.data() + i, 8);
-            h = (h ^ word) * k;
-            h ^= h >> 29;
+    Probe locate(std::string_view key, std::size_t hash) const noexcept {
+        const std::uint32_t wanted = tag(hash);
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t length = 1;
+        for (std::size_t i = home(hash);; i = (i + 1) & mask, ++length) {
+            const Slot& slot = slots_[i];
+            if (slot.entry == 0) return Probe{i, length};
+            if (slot.tag == wanted && entries_[slot.entry - 1].key == key) return Probe{i, length};
         }
-        std::uint64_t last = 0;
-        if (i < key.size()) std::memcpy(&last, key.data() + i, key.size() - i);
-        h = (h ^ last) * k;
-        return h ^ (h >> 32);
+    }
+
+    // Multiplicative spreading: every bit of the hash moves the home slot, so
+    // hashes that differ only in their high bits (or, on 32-bit machines, a
+    // hash narrower than 64 bits) still spread over the whole index.
+    std::size_t home(std::size_t hash) const noexcept {
+        return static_cast<std::size_t>((static_cast<std::uint64_t>(hash) * 0x9E3779B97F4A7C15u) >> shift_);
+    }
+    static std::uint32_t tag(std::size_t hash) noexcept {
+        const auto wide = static_cast<std::uint64_t>(hash);
+        return static_cast<std::uint32_t>(wide ^ (wide >> 32));
     }
     // Slots number their entries in 32 bits.
     static std::size_t checked(std::size_t expected) {
         if (expected >= UINT32_MAX) throw std::length_error("too many identifiers for one table");
         return expected;
     }
-    std::size_t index(std::uint64_t h) const noexcept { return static_cast<std::size_t>(h) & mask_; }
-    static std::uint32_t tag(std::uint64_t h) noexcept { return static_cast<std::uint32_t>(h >> 40); }
 
     std::vector<Slot> slots_;
-    std::size_t mask_;
+    int shift_;
     std::vector<Entry> entries_;
 };
 

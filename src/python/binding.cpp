@@ -23,7 +23,8 @@ Result<Ok> extract_arguments_fastcall(const FunctionDescription& function, PyObj
             Py_ssize_t size = 0;
             const char* utf8 = PyUnicode_AsUTF8AndSize(keyword, &size);
             if (!utf8) {
-                (void)PyErr::take();  // unreadable names match no parameter
+                // An unreadable name matches no parameter.
+                if (auto error = PyErr::take_unless_ordinary()) return std::move(*error);
                 return unexpected_keyword_argument(function, keyword);
             }
             std::string_view name(utf8, static_cast<std::size_t>(size));
@@ -56,9 +57,11 @@ PyErr too_many_positional_arguments(const FunctionDescription& function, Py_ssiz
 }
 
 PyErr unexpected_keyword_argument(const FunctionDescription& function, PyObject* keyword) {
+    Result<std::string> name = display_text(keyword);
+    if (!name.ok()) return std::move(name).error();
     return PyErr::new_lazy(PyExc_TypeError, function.display_name() +
                                                 " got an unexpected keyword argument '" +
-                                                display_text(keyword) + "'");
+                                                name.value() + "'");
 }
 
 PyErr multiple_values_for_argument(const FunctionDescription& function, std::string_view parameter) {

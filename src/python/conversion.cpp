@@ -15,9 +15,22 @@ namespace {
 
 GilOnceCell sequence_cell;
 
+// Set while this thread looks the class up. The lookup imports, and an import
+// hook may call the module again: that call must not start a lookup of its
+// own, or each would wait for, or recurse into, the next.
+thread_local bool looking_up_sequence = false;
+
 // collections.abc.Sequence, looked up once per process; only used to name the
-// required class in messages.
+// required class in messages. Empty while this thread's own lookup runs.
 PyObject* sequence_class() {
+    if (PyObject* cached = sequence_cell.peek()) return cached;
+    if (looking_up_sequence) return nullptr;
+    struct LookingUp {
+        LookingUp() { looking_up_sequence = true; }
+        ~LookingUp() { looking_up_sequence = false; }
+        LookingUp(const LookingUp&) = delete;
+        LookingUp& operator=(const LookingUp&) = delete;
+    } looking_up;
     return sequence_cell.get_or_create([]() -> PyObject* {
         PyRef module_name = new_str("collections.abc");
         PyRef module = PyRef::steal(PyImport_Import(module_name.get()));
@@ -34,6 +47,11 @@ PyObject* sequence_class() {
         if (!PyType_Check(sequence.get())) fail("collections.abc.Sequence is not a class");
         return sequence.release();
     });
+}
+
+PyErr not_a_sequence(PyObject* argument) {
+    if (PyObject* sequence = sequence_class()) return PyErr::cast(argument, sequence);
+    return PyErr::cast(argument, std::string("Sequence"));
 }
 
 // An interpreter conversion that returned its error value: the error is the
@@ -62,12 +80,13 @@ template <class T, class Convert>
 Result<Batch<T>> extract_sequence(PyObject* argument, Convert convert) {
     if (PyUnicode_Check(argument))
         return PyErr::new_lazy(PyExc_TypeError, "Can't extract `str` to `Vec`");
-    if (!PySequence_Check(argument)) return PyErr::cast(argument, sequence_class());
+    if (!PySequence_Check(argument)) return not_a_sequence(argument);
 
     Batch<T> batch;
     Py_ssize_t hint = PyObject_Size(argument);
     if (hint < 0) {
-        (void)PyErr::take();  // the length is only a hint
+        // The length is only a hint: an ordinary error from it is dropped.
+        if (auto error = PyErr::take_unless_ordinary()) return std::move(*error);
     } else {
         // A lying __len__ must not make us ask for absurd amounts of memory
         // (sanitizer allocators abort rather than throw): reserve at most what
@@ -114,17 +133,18 @@ Result<Batch<T>> extract_argument(PyObject* argument, std::string_view name, Con
     return batch;
 }
 
-template <class Second, class ConvertSecond>
-Result<std::pair<Text, Second>> extract_pair(PyObject* item, ConvertSecond convert_second) {
+template <class First, class Second>
+Result<std::pair<First, Second>> extract_pair(PyObject* item, Result<First> (*convert_first)(PyObject*),
+                                              Result<Second> (*convert_second)(PyObject*)) {
     if (!PyTuple_Check(item)) return PyErr::cast(item, reinterpret_cast<PyObject*>(&PyTuple_Type));
     // Read from the tuple's own storage: a subclass's methods are never called.
     Py_ssize_t length = PyTuple_GET_SIZE(item);
     if (length != 2)
         return PyErr::new_lazy(PyExc_ValueError, "expected tuple of length 2, but got tuple of length " +
                                                      std::to_string(length));
-    MX_TRY(first, extract_text(PyTuple_GET_ITEM(item, 0)));
+    MX_TRY(first, convert_first(PyTuple_GET_ITEM(item, 0)));
     MX_TRY(second, convert_second(PyTuple_GET_ITEM(item, 1)));
-    return std::pair<Text, Second>(std::move(first), std::move(second));
+    return std::pair<First, Second>(std::move(first), std::move(second));
 }
 
 }  // namespace
@@ -137,6 +157,14 @@ Result<Text> extract_text(PyObject* item) {
     const char* utf8 = PyUnicode_AsUTF8AndSize(item, &size);
     if (!utf8) return PyErr::fetch();
     return Text(utf8, static_cast<std::size_t>(size));
+}
+
+Result<KeyedText> extract_keyed_text(PyObject* item) {
+    MX_TRY(text, extract_text(item));
+    // The plain str hash (cached in the str), also for a subclass, whose
+    // __hash__ is not called: equal bytes give equal hashes.
+    const Py_hash_t hash = PyUnicode_Type.tp_hash(item);
+    return KeyedText{text, static_cast<std::size_t>(hash)};
 }
 
 Result<std::int32_t> extract_int32(PyObject* item) {
@@ -153,19 +181,19 @@ Result<double> extract_double(PyObject* item) {
     return value_or_raised<double>(PyFloat_AsDouble(item), -1.0);
 }
 
-Result<TextPair> extract_text_pair(PyObject* item) { return extract_pair<Text>(item, extract_text); }
+Result<TextPair> extract_text_pair(PyObject* item) { return extract_pair(item, extract_text, extract_text); }
 Result<RunLengthPair> extract_run_length_pair(PyObject* item) {
-    return extract_pair<std::int32_t>(item, extract_int32);
+    return extract_pair(item, extract_keyed_text, extract_int32);
 }
 Result<FractionPair> extract_fraction_pair(PyObject* item) {
-    return extract_pair<double>(item, extract_double);
+    return extract_pair(item, extract_keyed_text, extract_double);
 }
 
 PyErr argument_extraction_error(std::string_view name, PyErr error) {
     PyObject* exception = error.materialise();
     if (Py_TYPE(exception) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) return error;
-    PyErr renamed = PyErr::new_lazy(PyExc_TypeError, "argument '" + std::string(name) +
-                                                         "': " + display_text(exception));
+    MX_TRY(inner, display_text(exception));
+    PyErr renamed = PyErr::new_lazy(PyExc_TypeError, "argument '" + std::string(name) + "': " + inner);
     renamed.set_cause(error.cause());
     return renamed;
 }

@@ -19,9 +19,16 @@
 namespace marlinox::py {
 
 using Text = std::string_view;  // UTF-8 bytes of a str, borrowed from the str
+// An identifier to look up, with the interpreter's own hash of its str: keyed
+// per process, so nobody can craft identifiers that collide, and computed on
+// the calling thread, so worker threads only compare.
+struct KeyedText {
+    Text text;
+    std::size_t hash;
+};
 using TextPair = std::pair<Text, Text>;
-using RunLengthPair = std::pair<Text, std::int32_t>;
-using FractionPair = std::pair<Text, double>;
+using RunLengthPair = std::pair<KeyedText, std::int32_t>;
+using FractionPair = std::pair<KeyedText, double>;
 
 // Strong references to the items of a batch, released (under the interpreter
 // lock, on the calling thread) when the batch ends. A str keeps its UTF-8 bytes
@@ -61,6 +68,7 @@ struct Batch {
 // Element converters: a borrowed object to its native value. Texts view the
 // object's own bytes: valid while the object is kept alive.
 Result<Text> extract_text(PyObject* item);
+Result<KeyedText> extract_keyed_text(PyObject* item);
 Result<std::int32_t> extract_int32(PyObject* item);
 Result<double> extract_double(PyObject* item);
 Result<TextPair> extract_text_pair(PyObject* item);

@@ -44,17 +44,18 @@ std::string utf8_lossy(PyObject* text) {
                                         static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get()))));
 }
 
-std::string display_text(PyObject* object) {
+Result<std::string> display_text(PyObject* object) {
     PyRef text = PyRef::steal(PyObject_Str(object));
     if (text) return utf8_lossy(text.get());
     if (auto error = PyErr::take()) {
+        if (!error->is_ordinary()) return std::move(*error);
         std::move(*error).restore();
         PyErr_WriteUnraisable(object);
     }
     PyRef type_name = PyRef::steal(PyType_GetName(Py_TYPE(object)));
     if (!type_name) {
-        (void)PyErr::take();
-        return "<unprintable object>";
+        if (auto error = PyErr::take_unless_ordinary()) return std::move(*error);
+        return std::string("<unprintable object>");
     }
     return "<unprintable " + utf8_lossy(type_name.get()) + " object>";
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "python/pyref.hpp"
+#include "python/result.hpp"
 
 namespace marlinox::py {
 
@@ -22,9 +22,10 @@ PyRef new_str(std::string_view utf8);
 // "surrogatepass" and every invalid byte becomes U+FFFD.
 std::string utf8_lossy(PyObject* text);
 
-// str() of any object as UTF-8 text; when str() fails the failure goes to the
-// unraisable hook and "<unprintable {type} object>" stands in its place.
-std::string display_text(PyObject* object);
+// str() of any object as UTF-8 text; when str() fails with an ordinary
+// Exception, it goes to the unraisable hook and "<unprintable {type} object>"
+// stands in its place. Any other failure (KeyboardInterrupt, ...) is returned.
+Result<std::string> display_text(PyObject* object);
 
 // Replaces every byte that does not belong to a well-formed UTF-8 character by
 // U+FFFD (an encoded lone surrogate becomes three of them).

@@ -4,12 +4,12 @@
 #include "python/fault_injection.hpp"
 #include "python/objects.hpp"
 #include "python/panic.hpp"
+#include "python/result.hpp"
 
 namespace marlinox::py {
 
 struct PyErr::State {
     std::variant<Lazy, PyRef> form;  // lazy, or the normalized exception object
-    std::mutex materialising;        // guards the one change from lazy to normalized
 };
 
 PyErr::PyErr(std::unique_ptr<State> state) noexcept : state_(std::move(state)) {}
@@ -19,20 +19,24 @@ PyErr::~PyErr() = default;
 
 namespace {
 
-std::string qualified_name(PyObject* type) {
+Result<std::string> qualified_name(PyObject* type) {
     PyRef name = PyRef::steal(PyType_GetQualName(reinterpret_cast<PyTypeObject*>(type)));
     if (!name) {
-        (void)PyErr::take();  // dropped in favour of the placeholder
-        return "<failed to extract type name>";
+        if (auto error = PyErr::take_unless_ordinary()) return std::move(*error);
+        return std::string("<failed to extract type name>");
     }
     return utf8_lossy(name.get());
 }
 
-std::string cast_message(PyObject* object, PyObject* target) {
-    std::string target_name = qualified_name(target);
-    if (object == Py_None) return "'None' is not an instance of '" + target_name + "'";
-    return "'" + qualified_name(reinterpret_cast<PyObject*>(Py_TYPE(object))) +
-           "' object is not an instance of '" + target_name + "'";
+Result<std::string> cast_message(const PyErr::LazyCast& cast) {
+    std::string target_name = cast.target_name;
+    if (cast.target) {
+        MX_TRY(name, qualified_name(cast.target.get()));
+        target_name = std::move(name);
+    }
+    if (cast.object.get() == Py_None) return "'None' is not an instance of '" + target_name + "'";
+    MX_TRY(type_name, qualified_name(reinterpret_cast<PyObject*>(Py_TYPE(cast.object.get()))));
+    return "'" + type_name + "' object is not an instance of '" + target_name + "'";
 }
 
 // Builds the Python value of a lazy error. An empty result means the
@@ -56,7 +60,12 @@ std::optional<Produced> produce(PyErr::Lazy lazy) {
             return Produced{std::move(e.type), std::move(value)};
         }
         std::optional<Produced> operator()(PyErr::LazyCast& e) const {
-            PyRef value = message_object(cast_message(e.object.get(), e.target.get()));
+            Result<std::string> message = cast_message(e);
+            if (!message.ok()) {
+                std::move(message).error().restore();
+                return std::nullopt;
+            }
+            PyRef value = message_object(message.value());
             if (!value) return std::nullopt;
             return Produced{PyRef::borrow(PyExc_TypeError), std::move(value)};
         }
@@ -94,7 +103,13 @@ PyErr PyErr::panic(std::string message) {
 
 PyErr PyErr::cast(PyObject* object, PyObject* target) {
     auto state = std::make_unique<State>();
-    state->form = Lazy{LazyCast{PyRef::borrow(object), PyRef::borrow(target)}};
+    state->form = Lazy{LazyCast{PyRef::borrow(object), PyRef::borrow(target), {}}};
+    return PyErr(std::move(state));
+}
+
+PyErr PyErr::cast(PyObject* object, std::string target_name) {
+    auto state = std::make_unique<State>();
+    state->form = Lazy{LazyCast{PyRef::borrow(object), PyRef(), std::move(target_name)}};
     return PyErr(std::move(state));
 }
 
@@ -110,6 +125,12 @@ std::optional<PyErr> PyErr::take() {
     if (reinterpret_cast<PyObject*>(Py_TYPE(raised.get())) == panic_exception_class())
         resume_panic_from_python(std::move(raised));
     return normalized(std::move(raised));
+}
+
+std::optional<PyErr> PyErr::take_unless_ordinary() {
+    std::optional<PyErr> error = take();
+    if (error && error->is_ordinary()) return std::nullopt;
+    return error;
 }
 
 PyErr PyErr::fetch() {
@@ -132,12 +153,8 @@ void PyErr::restore() && {
 }
 
 PyObject* PyErr::materialise() {
+    // One holder, under the interpreter lock: nobody else can be changing it.
     if (auto* exception = std::get_if<PyRef>(&state_->form)) return exception->get();
-    PyThreadState* thread = PyEval_SaveThread();
-    std::lock_guard<std::mutex> guard(state_->materialising);
-    PyEval_RestoreThread(thread);
-    if (auto* exception = std::get_if<PyRef>(&state_->form)) return exception->get();
-
     auto lazy_state = std::make_unique<State>();
     lazy_state->form = std::move(std::get<Lazy>(state_->form));
     PyErr(std::move(lazy_state)).restore();
@@ -145,6 +162,11 @@ PyObject* PyErr::materialise() {
     if (!raised) fail("exception missing after writing to the interpreter");
     state_->form = std::move(raised);
     return std::get<PyRef>(state_->form).get();
+}
+
+bool PyErr::is_ordinary() {
+    return PyErr_GivenExceptionMatches(reinterpret_cast<PyObject*>(Py_TYPE(materialise())),
+                                       PyExc_Exception) != 0;
 }
 
 std::optional<PyErr> PyErr::cause() {
@@ -161,8 +183,16 @@ void PyErr::set_cause(std::optional<PyErr> cause) {
 
 std::string describe(PyErr& error) {
     PyObject* exception = error.materialise();
-    return qualified_name(reinterpret_cast<PyObject*>(Py_TYPE(exception))) + ": " +
-           display_text(exception);
+    // A diagnostic has nowhere to send an interrupt raised while it is
+    // composed: the unraisable hook reports it.
+    auto or_placeholder = [exception](Result<std::string> text) {
+        if (text.ok()) return std::move(text).value();
+        std::move(text).error().restore();
+        PyErr_WriteUnraisable(exception);
+        return std::string("<unprintable>");
+    };
+    std::string type_name = or_placeholder(qualified_name(reinterpret_cast<PyObject*>(Py_TYPE(exception))));
+    return type_name + ": " + or_placeholder(display_text(exception));
 }
 
 }  // namespace marlinox::py

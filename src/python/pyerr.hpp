@@ -6,7 +6,6 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <variant>
@@ -28,16 +27,19 @@ public:
         std::string message;
     };
     // TypeError for an object that is not an instance of `target`; the
-    // message is composed only when the exception is built.
+    // message is composed only when the exception is built. Without a target
+    // class, `target_name` names it.
     struct LazyCast {
         PyRef object;
         PyRef target;
+        std::string target_name;
     };
     using Lazy = std::variant<LazyMessage, LazyPanic, LazyCast>;
 
     static PyErr new_lazy(PyObject* type, std::string message);
     static PyErr panic(std::string message);
     static PyErr cast(PyObject* object, PyObject* target);
+    static PyErr cast(PyObject* object, std::string target_name);
     static PyErr normalized(PyRef exception);
 
     // The raised exception, cleared from the interpreter; nothing when none is
@@ -46,17 +48,25 @@ public:
     static std::optional<PyErr> take();
     // Like take(), but a missing exception becomes a SystemError.
     static PyErr fetch();
+    // For errors that a hint or a message may drop: takes the raised exception
+    // and drops it if it is an ordinary Exception, but returns anything else
+    // (KeyboardInterrupt, SystemExit, ...), which must propagate.
+    static std::optional<PyErr> take_unless_ordinary();
 
     PyErr(PyErr&&) noexcept;
     PyErr& operator=(PyErr&&) noexcept;
     ~PyErr();
 
     // Raises the error in the interpreter, consuming it. If the exception's
-    // value cannot be built (the interpreter is out of memory), the
+    // value cannot be built (the interpreter is out of memory, or reading a
+    // name for its message raised KeyboardInterrupt or the like), the
     // interpreter's own exception is left raised instead.
     void restore() &&;
     // The exception object (borrowed), built at most once.
     PyObject* materialise();
+    // An instance of Exception, as opposed to KeyboardInterrupt, SystemExit
+    // and the other direct subclasses of BaseException.
+    bool is_ordinary();
     std::optional<PyErr> cause();
     void set_cause(std::optional<PyErr> cause);
 

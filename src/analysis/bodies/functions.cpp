@@ -96,13 +96,14 @@ Result<PyRef> __pyfunction_calculate_run_probability(PyObject*, PyObject* const*
     // which the batch keeps alive longer than the table. Later pairs replace
     // earlier ones with the same key.
     IdentifierTable table(gc_contents.items.size());
-    for (const py::FractionPair& pair : gc_contents.items) table.insert_or_assign(pair.first, pair.second);
+    for (const py::FractionPair& pair : gc_contents.items)
+        table.insert_or_assign(pair.first.text, pair.first.hash, pair.second);
 
     auto results = parallel::parallel_ordered_map(
         std::span<const py::RunLengthPair>(run_lengths.items), [&table](const py::RunLengthPair& pair) {
-            const double* found = table.find(pair.first);
+            const double* found = table.find(pair.first.text, pair.first.hash);
             double gc = found == nullptr ? 0.0 : *found;
-            return std::pair<Text, double>(pair.first, calculate_run_probability_single(pair.second, gc));
+            return std::pair<Text, double>(pair.first.text, calculate_run_probability_single(pair.second, gc));
         });
     return py::owned_sequence_into_pyobject(std::move(results));
 }
