@@ -16,6 +16,6 @@ def test_file_name_carries_the_interpreters_extension_suffix():
 @pytest.mark.skipif(shutil.which("nm") is None, reason="needs nm from binutils")
 def test_only_the_init_function_is_exported():
     out = subprocess.run(["nm", "-D", "--defined-only", marlinox.__file__],
-                         capture_output=True, text=True, check=True).stdout
+                         capture_output=True, text=True, check=True, timeout=120).stdout
     symbols = [line.split()[-1] for line in out.splitlines() if line.strip()]
     assert symbols == ["PyInit_marlinox"]

@@ -62,7 +62,7 @@ def test_readme_shows_the_real_output_of_the_fasta_pipeline():
     here = str(Path(marlinox.__file__).resolve().parent)
     env["PYTHONPATH"] = os.pathsep.join([here, *filter(None, [env.get("PYTHONPATH")])])
     result = subprocess.run([sys.executable, str(ROOT / "examples" / "fasta_pipeline.py")],
-                            capture_output=True, text=True, env=env, check=True)
+                            capture_output=True, text=True, env=env, check=True, timeout=600)
     assert result.stdout == shown
 
 

@@ -77,7 +77,7 @@ def test_a_stub_directory_earlier_on_the_path_does_not_shadow_the_extension(tmp_
         "print(marlinox.calculate_stop_free_run(['ATGTAA']))\n"
     )
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
-                         cwd=tmp_path, env=child_env(), check=True).stdout
+                         cwd=tmp_path, env=child_env(), check=True, timeout=300).stdout
     assert out == "[2]\n"
 
 
@@ -123,12 +123,12 @@ def run_mypy(args, cwd, cache, env=None):
     return subprocess.run(
         [sys.executable, "-m", "mypy", "--cache-dir", str(cache), "--no-color-output",
          "--no-error-summary", "--hide-error-context", *args],
-        capture_output=True, text=True, cwd=cwd, env=env or mypy_env())
+        capture_output=True, text=True, cwd=cwd, env=env or mypy_env(), timeout=1800)
 
 
 def run_stubtest(env, cwd):
     return subprocess.run([sys.executable, "-m", "mypy.stubtest", "marlinox"],
-                          capture_output=True, text=True, cwd=cwd, env=env)
+                          capture_output=True, text=True, cwd=cwd, env=env, timeout=1800)
 
 
 def test_stubtest_finds_the_stubs_consistent_with_the_module(tmp_path):
@@ -172,7 +172,7 @@ def test_typed_example_passes_mypy_strict(tmp_path, mypy_cache):
 
 def test_typed_example_runs():
     out = subprocess.run([sys.executable, str(TYPED_EXAMPLE)], capture_output=True,
-                         text=True, env=child_env(), check=True).stdout
+                         text=True, env=child_env(), check=True, timeout=300).stdout
     assert out.splitlines()[-1] == "unlikely by chance: ['repeat']"
 
 
