@@ -51,12 +51,17 @@ fi
 # the first C++ exception of the module aborts the process.
 libasan=$(g++ -print-file-name=libasan.so)
 libstdcxx=$(g++ -print-file-name=libstdc++.so.6)
+# This run is for the module's own memory safety. The Dask examples start
+# clusters of interpreters that would each carry the sanitizer: at exit the
+# leak check reports Python objects that the cluster's coroutines still hold
+# (not the module's) and aborts, and on a busy machine the slow shutdown
+# outlasts the cluster's own deadlines. They run in the ordinary pytest step.
 LD_PRELOAD="$libasan:$libstdcxx" \
     ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:log_path=$reports/asan" \
     LSAN_OPTIONS="suppressions=$PWD/tools/lsan.supp:print_suppressions=0" \
     UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan" PYTHONMALLOC=malloc \
     PYTHONPATH="$asan" MARLINOX_BUILD_DIR="$asan" MARLINOX_SANITIZED=1 MARLINOX_HOOKS=1 \
-    "$python" -m pytest "${pytest_args[@]}" tests
+    "$python" -m pytest "${pytest_args[@]}" --ignore=tests/test_dask.py tests
 no_reports asan
 no_reports ubsan
 
