@@ -38,6 +38,8 @@ FIRST_WORD = re.compile(r"[ \t]*([^ \t]*)")
 # FASTA sequence lines may hold blanks; they are not sequence.
 DROP_BLANKS = str.maketrans("", "", " \t")
 
+INPUT_ERRORS = (dnaio.UnknownFileFormat, dnaio.FileFormatError, OSError, EOFError, ValueError)
+
 Batch = list[tuple[str, str]]  # (identifier, sequence)
 
 
@@ -81,6 +83,13 @@ def table_rows(batch: Batch) -> str:
     )
 
 
+def describe(err: BaseException, name: str, first_line: int = 0) -> str:
+    """The message: "FILE:LINE: what is wrong", or "FILE: ..." where no line is known."""
+    line = getattr(err, "line", None)  # dnaio counts lines from 0
+    where = name if line is None else f"{name}:{first_line + line + 1}"
+    return f"{where}: {getattr(err, 'message', None) or err}"
+
+
 def parse_size(text: str) -> int:
     """A byte count with an optional K, M or G suffix (powers of 1024)."""
     match = re.fullmatch(r"([1-9][0-9]*)([KMG]?)", text.strip().upper())
@@ -108,10 +117,9 @@ def main(argv: list[str] | None = None) -> int:
         # output at /dev/null so that the interpreter's last flush succeeds.
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 141
-    except (dnaio.UnknownFileFormat, dnaio.FileFormatError, OSError, EOFError, ValueError) as err:
+    except INPUT_ERRORS as err:
         out.flush()
-        where = name if getattr(err, "line", None) is None else f"{name}:{err.line + 1}"
-        print(f"error: {where}: {getattr(err, 'message', None) or err}", file=sys.stderr)
+        print(f"error: {describe(err, name)}", file=sys.stderr)
         return 2
     return 0
 
