@@ -1,0 +1,113 @@
+#include "command/byte_source.hpp"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include <htslib/bgzf.h>
+#include <htslib/hfile.h>
+#include <htslib/hts.h>
+
+#include "command/gzip_source.hpp"
+#include "command/hts_handles.hpp"
+#include "command/input_error.hpp"
+
+namespace marlinox::command {
+namespace {
+
+class PlainSource final : public ByteSource {
+public:
+    explicit PlainSource(HfilePtr file) : file_(std::move(file)) {}
+
+    std::size_t read(char* buffer, std::size_t size) override {
+        const ssize_t n = hread(file_.get(), buffer, size);
+        if (n < 0) throw StreamError(std::string("read failed: ") + std::strerror(errno));
+        return static_cast<std::size_t>(n);
+    }
+    std::uint64_t file_position() const override { return static_cast<std::uint64_t>(htell(file_.get())); }
+
+private:
+    HfilePtr file_;
+};
+
+// BGZF, and plain gzip where no faster inflater was built in.
+class BgzfSource final : public ByteSource {
+public:
+    BgzfSource(HfilePtr file, hts_tpool* threads) : bgzf_(bgzf_hopen(file.get(), "r")) {
+        if (!bgzf_) throw StreamError("cannot start decompressing");
+        (void)file.release();  // bgzf_ owns it now
+        if (threads != nullptr && bgzf_thread_pool(bgzf_.get(), threads, 0) != 0)
+            throw StreamError("cannot start the decompression threads");
+    }
+
+    std::size_t read(char* buffer, std::size_t size) override {
+        const ssize_t n = bgzf_read(bgzf_.get(), buffer, size);
+        if (n < 0) throw StreamError("corrupt or truncated compressed data");
+        // A BGZF stream ends with an empty block; without it the file was cut
+        // off at a block boundary.
+        if (n == 0 && !bgzf_->is_gzip && !bgzf_->last_block_eof)
+            throw StreamError("truncated BGZF data: the end-of-file block is missing");
+        position_ = static_cast<std::uint64_t>(bgzf_tell(bgzf_.get()) >> 16);
+        return static_cast<std::size_t>(n);
+    }
+    std::uint64_t file_position() const override { return position_; }
+
+private:
+    BgzfPtr bgzf_;
+    std::uint64_t position_ = 0;
+};
+
+const char* unsupported_compression(htsCompression compression) {
+    switch (compression) {
+        case bzip2_compression: return "bzip2";
+        case xz_compression: return "xz";
+        case zstd_compression: return "zstd";
+        default: return nullptr;
+    }
+}
+
+const char* unsupported_format(htsExactFormat format) {
+    switch (format) {
+        case bam: return "BAM";
+        case cram: return "CRAM";
+        case bcf: return "BCF";
+        default: return nullptr;
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<ByteSource> open_byte_source(const std::string& path,
+                                             const std::function<hts_tpool*()>& threads) {
+    if (path != "-") {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0) throw InputError(path, 0, std::strerror(errno));
+        if (S_ISDIR(info.st_mode)) throw InputError(path, 0, "is a directory");
+    }
+    HfilePtr file(hopen(path.c_str(), "r"));
+    if (!file) throw InputError(path, 0, std::strerror(errno));
+
+    htsFormat format{};
+    if (hts_detect_format2(file.get(), nullptr, &format) < 0)
+        throw InputError(path, 0, std::string("cannot read: ") + std::strerror(errno));
+    if (const char* name = unsupported_compression(format.compression))
+        throw InputError(path, 0, std::string(name) + "-compressed input is not supported");
+    if (const char* name = unsupported_format(format.format))
+        throw InputError(path, 0, std::string(name) + " input is not supported (FASTA or FASTQ expected)");
+
+    try {
+        switch (format.compression) {
+            case gzip:
+                if (auto source = open_fast_gzip_source(file)) return source;
+                return std::make_unique<BgzfSource>(std::move(file), nullptr);
+            case bgzf: return std::make_unique<BgzfSource>(std::move(file), threads());
+            default: return std::make_unique<PlainSource>(std::move(file));
+        }
+    } catch (const StreamError& error) {
+        throw InputError(path, 0, error.what());
+    }
+}
+
+}  // namespace marlinox::command
