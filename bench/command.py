@@ -134,22 +134,29 @@ def digest_of(argv: list[str], env: dict[str, str] | None = None) -> str:
     return digest.hexdigest()
 
 
-def timed(argv: list[str]) -> float:
-    """Seconds until argv has ended, its output drained from a pipe."""
+def timed(argv: list[str]) -> tuple[float, float]:
+    """(wall seconds, CPU seconds) of argv, its output drained from a pipe."""
     start = time.perf_counter()
-    with subprocess.Popen(argv, stdout=subprocess.PIPE) as process:
-        while process.stdout.read(1 << 20):
-            pass
+    process = subprocess.Popen(argv, stdout=subprocess.PIPE)
+    while process.stdout.read(1 << 20):
+        pass
+    _, status, usage = os.wait4(process.pid, 0)
     elapsed = time.perf_counter() - start
+    process.stdout.close()
+    process.returncode = os.waitstatus_to_exitcode(status)
     if process.returncode != 0:
         sys.exit(f"bench: {' '.join(argv)} exited with status {process.returncode}")
-    return elapsed
+    return elapsed, usage.ru_utime + usage.ru_stime
 
 
 def warm(path: Path) -> None:
     with open(path, "rb") as handle:
         while handle.read(1 << 24):
             pass
+
+
+def median(samples: list[tuple[float, float]], field: int) -> float:
+    return statistics.median(sample[field] for sample in samples)
 
 
 def spread(values: list[float]) -> str:
@@ -193,7 +200,7 @@ def main() -> None:
         "reads FASTQ gzip": ["gzip", "-dc", str(files["reads FASTQ gzip"])],
         "genomes BGZF": ["bgzip", "-d", "-@2", "-c", str(files["genomes BGZF"])],
     }
-    samples: dict[tuple[str, str], list[float]] = {}
+    samples: dict[tuple[str, str], list[tuple[float, float]]] = {}
     for label, path in files.items():
         warm(path)
         for tool, argv in tools.items():
@@ -214,8 +221,8 @@ def main() -> None:
         plain.write_bytes(gzip.decompress(genome.read_bytes()))
         warm(plain)
         getorf_argv = ["getorf", "-sequence", str(plain), "-find", "0", "-outseq", "stdout", "-auto"]
-        getorf = [statistics.median(timed(getorf_argv) for _ in range(3)),
-                  statistics.median(timed(tools["marlinox"](plain)) for _ in range(3)),
+        getorf = [statistics.median(timed(getorf_argv)[0] for _ in range(3)),
+                  statistics.median(timed(tools["marlinox"](plain))[0] for _ in range(3)),
                   plain.stat().st_size]
 
     print()
@@ -223,19 +230,19 @@ def main() -> None:
           f"{time.strftime('%Y-%m-%d')}; {version([marlinox, '--version'])}; "
           f"{version(['seqkit', 'version'])}")
     print()
-    print("| data | size | marlinox | seqkit | seqkit / marlinox (spread) | goal | |")
-    print("|---|---|---|---|---|---|---|")
+    print("| data | size | marlinox | seqkit | seqkit / marlinox (spread) | goal | | CPU s marlinox / seqkit |")
+    print("|---|---|---|---|---|---|---|---|")
     for label, path in files.items():
         ours, theirs = samples[(label, "marlinox")], samples[(label, "seqkit")]
-        ratios = [t / o for t, o in zip(theirs, ours)]
+        ratios = [t[0] / o[0] for t, o in zip(theirs, ours)]
         ratio = statistics.median(ratios)
         goal = GOALS[label]
-        print(f"| {label} | {path.stat().st_size / 1e6:.0f} MB | {statistics.median(ours):.3f} s | "
-              f"{statistics.median(theirs):.3f} s | {ratio:.2f} ({spread(ratios)}) | {goal} | "
-              f"{'met' if ratio >= goal else 'NOT MET'} |")
+        print(f"| {label} | {path.stat().st_size / 1e6:.0f} MB | {median(ours, 0):.3f} s | "
+              f"{median(theirs, 0):.3f} s | {ratio:.2f} ({spread(ratios)}) | {goal} | "
+              f"{'met' if ratio >= goal else 'NOT MET'} | {median(ours, 1):.2f} / {median(theirs, 1):.2f} |")
     print()
     for label, argv in baselines.items():
-        print(f"{' '.join(argv[:-1])} alone ({label}): {statistics.median(samples[(label, 'baseline')]):.3f} s")
+        print(f"{' '.join(argv[:-1])} alone ({label}): {median(samples[(label, 'baseline')], 0):.3f} s")
     if getorf:
         print(f"getorf -find 0 on E. coli K-12 MG1655 ({getorf[2] / 1e6:.1f} MB): {getorf[0]:.3f} s; "
               f"marlinox on the same file: {getorf[1]:.3f} s")
