@@ -221,6 +221,41 @@ def test_output_failures(tmp_path):
         assert proc.stderr.read() == b""
 
 
+# A child's peak memory starts at its parent's (fork and exec keep the high
+# mark), so the command is started from a small interpreter, not from pytest.
+_PEAK_MEMORY = """
+import os, sys
+pid = os.fork()
+if pid == 0:
+    fd = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(fd, 1)
+    os.execv(sys.argv[1], sys.argv[1:])
+_, status, usage = os.wait4(pid, 0)
+print(os.waitstatus_to_exitcode(status), usage.ru_maxrss)
+"""
+
+
+def peak_memory_mib(*args):
+    result = subprocess.run([sys.executable, "-I", "-S", "-c", _PEAK_MEMORY, COMMAND, *map(str, args)],
+                            capture_output=True, timeout=TIMEOUT, check=True)
+    status, kib = map(int, result.stdout.split())
+    assert status == 0
+    return kib / 1024
+
+
+@pytest.mark.skipif(os.uname().machine != "x86_64", reason="emulated processes report the emulator's memory")
+@pytest.mark.parametrize("records, largest", [(200_000, 0), (1, 24)], ids=["reads", "one-large-record"])
+def test_memory_stays_below_four_batches_and_the_largest_record(tmp_path, records, largest):
+    read = b">read sample\n" + b"ACGTTGCA" * 16 + b"\n"
+    data = read * records if records > 1 else b">big\n" + b"ACGTTGCA" * (largest << 17) + b"\n"
+    (tmp_path / "in.fa").write_bytes(data)
+    (tmp_path / "empty.fa").write_bytes(b"")
+    baseline = peak_memory_mib(tmp_path / "empty.fa")
+    # Several times the budget of four 2 MiB batches, or one record of 24 MiB.
+    assert len(data) > 6 * 2**20
+    assert peak_memory_mib("--batch-bytes", "2M", tmp_path / "in.fa") - baseline < 4 * 2 + largest * 1.1 + 2
+
+
 def test_interrupt_leaves_whole_rows(tmp_path):
     with subprocess.Popen([COMMAND, "-"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE) as proc:
