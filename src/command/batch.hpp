@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <string_view>
@@ -36,6 +37,7 @@ public:
         size_ += count;
     }
     void truncate(std::size_t size) noexcept { size_ = size; }
+    std::size_t capacity() const noexcept { return capacity_; }
 
 private:
     struct Free {
@@ -72,6 +74,29 @@ struct Batch {
     std::string_view sequence(const RecordSpan& r) const { return bytes.view(r.sequence_offset, r.sequence_length); }
 };
 
+// A batch whose rows are done, kept for the reader to fill again: its pages
+// are already mapped, which saves the kernel zeroing fresh ones for every batch.
+class SpareBatch {
+public:
+    void give(Batch&& batch) {
+        batch.bytes.truncate(0);
+        batch.records.clear();
+        batch.error.reset();
+        std::lock_guard lock(mutex_);
+        spare_ = std::move(batch);
+    }
+    std::optional<Batch> take() {
+        std::lock_guard lock(mutex_);
+        std::optional<Batch> batch = std::move(spare_);
+        spare_.reset();
+        return batch;
+    }
+
+private:
+    std::mutex mutex_;
+    std::optional<Batch> spare_;
+};
+
 // Fills batches record by record and hands each one on when the next bytes
 // would take it past the budget. A record that is still being read moves on
 // into the next batch, so a batch exceeds the budget only when a single record
@@ -79,7 +104,10 @@ struct Batch {
 class BatchBuilder {
 public:
     using Emit = std::function<void(Batch&&)>;
-    BatchBuilder(std::size_t budget, Emit emit) : budget_(budget), emit_(std::move(emit)) { renew(); }
+    BatchBuilder(std::size_t budget, Emit emit, SpareBatch* spare = nullptr)
+        : budget_(budget), emit_(std::move(emit)), spare_(spare) {
+        renew();
+    }
 
     void begin_record() noexcept {
         record_start_ = batch_.bytes.size();
@@ -133,6 +161,12 @@ private:
         emit_(std::move(full));
     }
     void renew() {
+        if (spare_ != nullptr) {
+            if (std::optional<Batch> reused = spare_->take()) {
+                batch_ = std::move(*reused);
+                return;
+            }
+        }
         batch_ = Batch{};
         batch_.bytes = ByteBlock(budget_);
         batch_.records.reserve(std::min<std::size_t>(budget_ / 64 + 1, 1u << 20));
@@ -140,6 +174,7 @@ private:
 
     std::size_t budget_;
     Emit emit_;
+    SpareBatch* spare_;
     Batch batch_;
     std::size_t record_start_ = 0;
     std::size_t identifier_length_ = 0;

@@ -43,7 +43,8 @@ A closed output pipe (| head) stops the command silently, by SIGPIPE.
 
 Threads: -j sets the analysis and BGZF decompression threads; without it, the
 environment variables RAYON_NUM_THREADS or RAYON_RS_NUM_CPUS, else the processors
-available, decide.)";
+available, decide.
+)";
 
 std::string version_text() {
     return std::string("marlinox ") + MARLINOX_VERSION + " (htslib " + hts_version() + ", gzip by " +
@@ -53,19 +54,23 @@ std::string version_text() {
 CLI::App& configure(CLI::App& app, Options& options, std::string& batch_text) {
     app.description(kDescription);
     app.footer(kFooter);
+    // Both texts are laid out by hand above.
+    app.get_formatter()->enable_description_formatting(false);
+    app.get_formatter()->enable_footer_formatting(false);
+    app.get_formatter()->column_width(26);
     app.set_version_flag("--version", version_text(), "Print the version and exit");
-    app.add_option("-j,--threads", options.threads, "Threads for analysis and decompression")
-        ->check(CLI::Range(std::size_t{1}, std::size_t{255}))
+    app.add_option("-j,--threads", options.threads, "Threads for analysis and decompression (1 to 255)")
+        ->check(CLI::Range(std::size_t{1}, std::size_t{255}).description(""))
         ->type_name("N");
     app.add_option("--batch-bytes", batch_text,
-                   "Records read ahead per batch, e.g. 16M or 1G (default 64M); memory stays\n"
-                   "below about four batches plus the largest record")
+                   "Bytes of records per batch, e.g. 16M or 1G (default 64M); memory stays below "
+                   "about four batches plus the largest record")
         ->type_name("SIZE")
         ->check(
             [](const std::string& text) {
                 return parse_size(text) ? std::string() : "a size such as 1000, 512K, 64M or 1G is expected";
             },
-            "SIZE");
+            "");
     app.add_flag("--no-progress", options.no_progress, "Never show the progress line");
     app.add_option("FILE", options.files, "Input files ('-': standard input)")->type_name("");
     return app;

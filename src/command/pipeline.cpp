@@ -1,5 +1,6 @@
 #include "command/pipeline.hpp"
 
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -86,10 +87,13 @@ std::optional<std::uint64_t> total_size(const std::vector<std::string>& files) {
     return total;
 }
 
-void read_files(const Settings& settings, Handoff<Batch>& batches, Progress& progress) {
-    BatchBuilder builder(settings.batch_bytes, [&batches](Batch&& batch) {
-        if (!batches.give(std::move(batch))) throw Cancelled{};
-    });
+void read_files(const Settings& settings, Handoff<Batch>& batches, SpareBatch& spare, Progress& progress) {
+    BatchBuilder builder(
+        settings.batch_bytes,
+        [&batches](Batch&& batch) {
+            if (!batches.give(std::move(batch))) throw Cancelled{};
+        },
+        &spare);
     ThreadPoolPtr decompression;
     const auto decompression_threads = [&]() -> hts_tpool* {
         if (!decompression && settings.threads > 1)
@@ -156,6 +160,7 @@ int write_table(const Settings& settings) {
     Outcome outcome;
     Handoff<Batch> batches;
     Handoff<Rows> rows;
+    SpareBatch spare;
     const auto stop_all = [&] {
         batches.cancel();
         rows.cancel();
@@ -163,8 +168,9 @@ int write_table(const Settings& settings) {
     Progress progress(settings.progress, settings.progress ? total_size(settings.files) : std::nullopt);
 
     std::thread reader([&] {
+        pthread_setname_np(pthread_self(), "marlinox-read");
         try {
-            read_files(settings, batches, progress);
+            read_files(settings, batches, spare, progress);
         } catch (...) {
             outcome.fail_with_current_exception();
             stop_all();
@@ -172,6 +178,7 @@ int write_table(const Settings& settings) {
         batches.close();
     });
     std::thread writer([&] {
+        pthread_setname_np(pthread_self(), "marlinox-write");
         write_rows(rows, outcome);
         // Nothing more will be written: let the other stages stop.
         stop_all();
@@ -179,6 +186,7 @@ int write_table(const Settings& settings) {
     try {
         while (std::optional<Batch> batch = batches.take()) {
             Rows next{table_rows(*batch, settings.threads), std::move(batch->error)};
+            spare.give(std::move(*batch));
             batch.reset();
             if (!rows.give(std::move(next))) break;
         }
