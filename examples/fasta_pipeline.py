@@ -3,8 +3,9 @@
 
     python3.14 examples/fasta_pipeline.py [FILE ...] [--batch-bytes SIZE]
 
-FILE is FASTA or FASTQ, plain or compressed (dnaio opens it), or "-" for
-standard input; without FILE the shipped lambda phage genome is read. The
+FILE is FASTA or FASTQ, plain or compressed (xopen, dnaio's opener, tells by
+the content), or "-" for standard input (plain or gzip); without FILE the
+shipped lambda phage genome is read. The
 output is the command's table: a header row, then for every record its
 identifier (first word of the header), length, gc_fraction, stop_free_run,
 ratio and probability, floats as Python's repr prints them.
@@ -13,7 +14,7 @@ Records go to marlinox in batches of about --batch-bytes (sequence bytes plus
 1 KiB per record), which bounds memory whatever the file size.
 
 Unlike the command, dnaio skips FASTA lines that start with '#', and it needs
-a FASTA or FASTQ file name or a first byte of '>' or '@' to tell the format.
+a first byte of '>' or '@' to tell the format.
 """
 
 from __future__ import annotations
