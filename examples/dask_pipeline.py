@@ -49,6 +49,7 @@ cloudpickle.register_pickle_by_value(fasta_pipeline)
 if __name__ != "__main__":
     cloudpickle.register_pickle_by_value(sys.modules[__name__])
 
+
 class InputError(Exception):
     """Bad input; the message names the file and, where known, the line."""
 
