@@ -163,6 +163,7 @@ IN = ["in"]
     [
         (b"", IN, 0, None, []),
         (b"\n \t\r\n\n", IN, 0, None, []),
+        (b">a\n!~\n", IN, 0, None, ["a"]),
         (b"ACGT\n>a\nAC\n", IN, 2, "in:1: sequence data before the first '>' or '@' header line", []),
         (b" >a\nAC\n", IN, 2, "in:1: sequence data before the first '>' or '@' header line", []),
         (b">a\nACGT\n>b\nAC\x01T\n", IN, 2, "in:4: byte 0x01 is not allowed in a sequence", ["a"]),
