@@ -257,6 +257,16 @@ def test_memory_stays_below_four_batches_and_the_largest_record(tmp_path, record
     assert peak_memory_mib("--batch-bytes", "2M", tmp_path / "in.fa") - baseline < 4 * 2 + largest * 1.1 + 2
 
 
+@pytest.mark.skipif(os.environ.get("MARLINOX_HOOKS") != "1", reason="needs a build with test hooks")
+def test_internal_failure_is_one_line(tmp_path):
+    (tmp_path / "in").write_bytes(GOOD)
+    result = subprocess.run([COMMAND, tmp_path / "in"], capture_output=True, timeout=TIMEOUT,
+                            env={**os.environ, "MARLINOX_FAIL_POOL_START": "1"})
+    assert result.returncode == 1 and result.stdout == b""
+    assert re.fullmatch(r"error: internal: The global thread pool has not been initialized\.[^\n]*\n",
+                        result.stderr.decode()), result.stderr
+
+
 def test_interrupt_leaves_whole_rows(tmp_path):
     with subprocess.Popen([COMMAND, "-"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE) as proc:
