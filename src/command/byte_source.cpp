@@ -33,7 +33,7 @@ private:
     HfilePtr file_;
 };
 
-// BGZF, and plain gzip where no faster inflater was built in.
+// BGZF, its blocks inflated on several threads.
 class BgzfSource final : public ByteSource {
 public:
     BgzfSource(HfilePtr file, hts_tpool* threads) : bgzf_(bgzf_hopen(file.get(), "r")) {
@@ -118,9 +118,7 @@ std::unique_ptr<ByteSource> open_byte_source(const std::string& path,
 
     try {
         switch (format.compression) {
-            case gzip:
-                if (auto source = open_fast_gzip_source(file)) return source;
-                return std::make_unique<BgzfSource>(std::move(file), nullptr);
+            case gzip: return open_gzip_source(file);
             case bgzf: return std::make_unique<BgzfSource>(std::move(file), threads());
             default: return std::make_unique<PlainSource>(std::move(file));
         }
