@@ -1,10 +1,15 @@
 #include "command/read_ahead.hpp"
 
+#include <pthread.h>
+
 namespace marlinox::command {
 
 ReadAhead::ReadAhead(ByteSource& source, std::size_t piece_size) : source_(source), piece_size_(piece_size) {
     for (Piece& piece : pieces_) piece.data.reset(new char[piece_size]);
-    thread_ = std::thread([this] { fill(); });
+    thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "marlinox-fetch");
+        fill();
+    });
 }
 
 ReadAhead::~ReadAhead() {
