@@ -51,7 +51,7 @@ public:
 
     std::size_t read(char* buffer, std::size_t size) override {
         const ssize_t n = bgzf_read(bgzf_.get(), buffer, size);
-        if (n < 0) throw StreamError("corrupt or truncated compressed data");
+        if (n < 0) throw StreamError("corrupt or truncated BGZF data");
         if (n == 0 && !bgzf_->is_gzip && (end_block_missing_ || (check_end_block_at_end_ && !bgzf_->last_block_eof)))
             throw StreamError("truncated BGZF data: the end-of-file block is missing");
         position_ = static_cast<std::uint64_t>(bgzf_tell(bgzf_.get()) >> 16);
@@ -74,7 +74,7 @@ const char* unsupported_compression(hFILE* file) {
         const char* name;
     } kinds[] = {
         {"BZh", "bzip2"},
-        {"\xfd" "7zXZ\x00", "xz"},
+        {std::string_view("\xfd" "7zXZ\x00", 6), "xz"},
         {"\x28\xb5\x2f\xfd", "zstd"},
     };
     char start[8] = {};
