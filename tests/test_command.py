@@ -163,6 +163,7 @@ IN = ["in"]
     [
         (b"", IN, 0, None, []),
         (b"\n \t\r\n\n", IN, 0, None, []),
+        (b">a\n!~\n", IN, 0, None, ["a"]),
         (b"ACGT\n>a\nAC\n", IN, 2, "in:1: sequence data before the first '>' or '@' header line", []),
         (b" >a\nAC\n", IN, 2, "in:1: sequence data before the first '>' or '@' header line", []),
         (b">a\nACGT\n>b\nAC\x01T\n", IN, 2, "in:4: byte 0x01 is not allowed in a sequence", ["a"]),
@@ -175,8 +176,9 @@ IN = ["in"]
         (b"@a\nAC\n+\nII\n@b\nAC\n", IN, 2, "in:7: the file ends inside a FASTQ record", ["a"]),
         (b"@a\nA C\n+\nIII\n", IN, 2, "in:2: byte 0x20 is not allowed in a sequence", []),
         (b"@a\nAC\n+\nII\n\n>b\n", IN, 2, "in:6: expected '@' at the start of a FASTQ record", ["a"]),
-        (GZIP_GOOD[:-4], IN, 2, re.compile(r"in:5: (truncated gzip data|corrupt or truncated compressed data)"), ["a"]),
-        (GZIP_GOOD[:12] + bytes(12) + GZIP_GOOD[24:], IN, 2, re.compile(r"in:1: (corrupt gzip data.*|corrupt or truncated compressed data)"), []),
+        (GZIP_GOOD[:-4], IN, 2, "in:5: truncated gzip data", ["a"]),
+        (GZIP_GOOD[:12] + bytes(12) + GZIP_GOOD[24:], IN, 2, re.compile(r"in:1: corrupt gzip data.*"), []),
+        (bgzf(GOOD)[:18] + bytes(8) + bgzf(GOOD)[26:], IN, 2, "in:1: corrupt or truncated BGZF data", []),
         (bgzf(GOOD)[:-28], IN, 2, "in:5: truncated BGZF data: the end-of-file block is missing", ["a"]),
         (b"\xfd7zXZ\x00\x00\x04" + bytes(40), IN, 2, "in: xz-compressed input is not supported", []),
         (b"\x28\xb5\x2f\xfd" + bytes(40), IN, 2, "in: zstd-compressed input is not supported", []),
@@ -256,6 +258,16 @@ def test_memory_stays_below_four_batches_and_the_largest_record(tmp_path, record
     assert peak_memory_mib("--batch-bytes", "2M", tmp_path / "in.fa") - baseline < 4 * 2 + largest * 1.1 + 2
 
 
+@pytest.mark.skipif(os.environ.get("MARLINOX_HOOKS") != "1", reason="needs a build with test hooks")
+def test_internal_failure_is_one_line(tmp_path):
+    (tmp_path / "in").write_bytes(GOOD)
+    result = subprocess.run([COMMAND, tmp_path / "in"], capture_output=True, timeout=TIMEOUT,
+                            env={**os.environ, "MARLINOX_FAIL_POOL_START": "1"})
+    assert result.returncode == 1 and result.stdout == b""
+    assert re.fullmatch(r"error: internal: The global thread pool has not been initialized\.[^\n]*\n",
+                        result.stderr.decode()), result.stderr
+
+
 def test_interrupt_leaves_whole_rows(tmp_path):
     with subprocess.Popen([COMMAND, "-"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE) as proc:
@@ -275,12 +287,14 @@ def test_usage_help_and_version():
     pty = pytest.importorskip("pty")
     primary, secondary = pty.openpty()
     try:
-        result = run(stdin=secondary)
+        # Emulated processes (armhf) cannot tell a terminal, and would wait for input.
+        if os.isatty(secondary):
+            result = run(stdin=secondary)
+            assert result.returncode == 2 and result.stdout == b""
+            assert "marlinox [OPTIONS] [FILE...]" in result.stderr.decode()
     finally:
         os.close(primary)
         os.close(secondary)
-    assert result.returncode == 2 and result.stdout == b""
-    assert "marlinox [OPTIONS] [FILE...]" in result.stderr.decode()
     help_text = run("--help").stdout.decode()
     for topic in ["gc_fraction", "TAA, TAG", "G, C, g or c", "Exit status", "130"]:
         assert topic in help_text

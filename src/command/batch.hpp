@@ -2,6 +2,7 @@
 // every identifier and sequence in one block, and where each record lies in it.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -151,7 +152,8 @@ private:
     void make_room(std::size_t count) {
         if (batch_.records.empty()) return;
         const std::size_t held = batch_.bytes.size() + (batch_.records.size() + 1) * kRecordCost;
-        if (held + count <= budget_) return;
+        if (held + count <= current_budget_) return;
+        current_budget_ = std::min(budget_, current_budget_ * 2);
         Batch full = std::move(batch_);
         renew();
         const std::size_t partial = full.bytes.size() - record_start_;
@@ -173,6 +175,9 @@ private:
     }
 
     std::size_t budget_;
+    // The first batches are small so that the analysis starts early; the
+    // budget doubles with every batch.
+    std::size_t current_budget_ = std::min(budget_, std::size_t{1} << 20);
     Emit emit_;
     SpareBatch* spare_;
     Batch batch_;

@@ -33,7 +33,7 @@ private:
     HfilePtr file_;
 };
 
-// BGZF, and plain gzip where no faster inflater was built in.
+// BGZF, its blocks inflated on several threads.
 class BgzfSource final : public ByteSource {
 public:
     BgzfSource(HfilePtr file, hts_tpool* threads) : bgzf_(bgzf_hopen(file.get(), "r")) {
@@ -51,7 +51,7 @@ public:
 
     std::size_t read(char* buffer, std::size_t size) override {
         const ssize_t n = bgzf_read(bgzf_.get(), buffer, size);
-        if (n < 0) throw StreamError("corrupt or truncated compressed data");
+        if (n < 0) throw StreamError("corrupt or truncated BGZF data");
         if (n == 0 && !bgzf_->is_gzip && (end_block_missing_ || (check_end_block_at_end_ && !bgzf_->last_block_eof)))
             throw StreamError("truncated BGZF data: the end-of-file block is missing");
         position_ = static_cast<std::uint64_t>(bgzf_tell(bgzf_.get()) >> 16);
@@ -74,7 +74,7 @@ const char* unsupported_compression(hFILE* file) {
         const char* name;
     } kinds[] = {
         {"BZh", "bzip2"},
-        {"\xfd" "7zXZ\x00", "xz"},
+        {std::string_view("\xfd" "7zXZ\x00", 6), "xz"},
         {"\x28\xb5\x2f\xfd", "zstd"},
     };
     char start[8] = {};
@@ -118,9 +118,7 @@ std::unique_ptr<ByteSource> open_byte_source(const std::string& path,
 
     try {
         switch (format.compression) {
-            case gzip:
-                if (auto source = open_fast_gzip_source(file)) return source;
-                return std::make_unique<BgzfSource>(std::move(file), nullptr);
+            case gzip: return open_gzip_source(file);
             case bgzf: return std::make_unique<BgzfSource>(std::move(file), threads());
             default: return std::make_unique<PlainSource>(std::move(file));
         }

@@ -1,4 +1,5 @@
-// Plain (non-BGZF) gzip inflated with ISA-L's igzip, where the build has it.
+// Plain (non-BGZF) gzip, every member: inflated with ISA-L's igzip where the
+// build has it, else with zlib.
 #pragma once
 
 #include <memory>
@@ -8,8 +9,7 @@
 
 namespace marlinox::command {
 
-// A source that inflates every gzip member of `file`, taking it over; null
-// (and `file` untouched) when the build has no such inflater.
-std::unique_ptr<ByteSource> open_fast_gzip_source(HfilePtr& file);
+// A source that inflates every gzip member of `file`, taking it over.
+std::unique_ptr<ByteSource> open_gzip_source(HfilePtr& file);
 
 }  // namespace marlinox::command

@@ -22,6 +22,7 @@
 #include "command/handoff.hpp"
 #include "command/hts_handles.hpp"
 #include "command/progress.hpp"
+#include "command/read_ahead.hpp"
 #include "command/record_parser.hpp"
 #include "command/table.hpp"
 #include "command/terminal.hpp"
@@ -87,6 +88,12 @@ std::optional<std::uint64_t> total_size(const std::vector<std::string>& files) {
     return total;
 }
 
+bool is_regular_file(const std::string& file) {
+    struct stat info {};
+    const int status = file == "-" ? ::fstat(0, &info) : ::stat(file.c_str(), &info);
+    return status == 0 && S_ISREG(info.st_mode);
+}
+
 void read_files(const Settings& settings, Handoff<Batch>& batches, SpareBatch& spare, Progress& progress) {
     BatchBuilder builder(
         settings.batch_bytes,
@@ -109,9 +116,17 @@ void read_files(const Settings& settings, Handoff<Batch>& batches, SpareBatch& s
             const std::unique_ptr<ByteSource> source = open_byte_source(file, decompression_threads);
             RecordParser parser(file, builder);
             try {
-                while (const std::size_t n = source->read(buffer.get(), kReadSize)) {
-                    parser.feed({buffer.get(), n});
-                    progress.update(records + parser.records(), bytes + source->file_position());
+                if (is_regular_file(file)) {
+                    ReadAhead ahead(*source, kReadSize);
+                    for (std::string_view piece = ahead.next(); !piece.empty(); piece = ahead.next()) {
+                        parser.feed(piece);
+                        progress.update(records + parser.records(), bytes + ahead.position());
+                    }
+                } else {
+                    while (const std::size_t n = source->read(buffer.get(), kReadSize)) {
+                        parser.feed({buffer.get(), n});
+                        progress.update(records + parser.records(), bytes + source->file_position());
+                    }
                 }
             } catch (const StreamError& stream) {
                 throw InputError(file, parser.line(), stream.what());

@@ -53,6 +53,7 @@ private:
     enum class Format { unknown, fasta, fastq };
 
     void line_content(const char* p, const char* end);
+    const char* plain_fasta_lines(const char* p, const char* end);
     const char* step(const char* p, const char* end);
     const char* sequence_bytes(const char* p, const char* end, bool drop_blanks);
     void end_line();
