@@ -1,5 +1,5 @@
 # make test            provision the chroots, build and test on x86_64 and armhf
-# make demo            build and run the FASTA pipeline on the shipped genome
+# make demo            build and run the marlinox command on the shipped genome and reads
 # make test PYTHON=python3.14   build and test directly with an installed CPython 3.14
 # make test-amd64 / make test-armhf   one architecture only
 PYTHON ?=

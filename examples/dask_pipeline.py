@@ -1,37 +1,31 @@
 #!/usr/bin/env python3.14
-"""Run the FASTA pipeline of fasta_pipeline.py on a Dask distributed cluster.
+"""The table of fasta_pipeline.py, analysed on a Dask distributed cluster.
 
-Usage:
     python3.14 examples/dask_pipeline.py [FILE] [--scheduler ADDRESS | --workers N]
                                          [--chunk-bytes SIZE] [--in-flight N]
 
-The output is the table of fasta_pipeline.py, byte for byte: a header row,
-then one row per record, in file order (see that script for the columns and
-the accepted input).
+This process cuts FILE (FASTA or FASTQ, plain or compressed, "-" for standard
+input; default: the shipped lambda genome) into chunks of whole records with
+dnaio.read_chunks and sends each chunk to a worker, which parses it with dnaio
+and analyses it with marlinox. Rows are written in input order. A chunk is at
+most --chunk-bytes (default 16M) of file text, so no record may be larger; at
+most --in-flight chunks (default: two per worker thread) are out at a time.
 
-This process reads FILE (plain or gzip-compressed FASTA, or "-" for standard
-input), cuts it into chunks of whole records of about --chunk-bytes each
-(sequence bytes plus 1 KiB per record; default 16M), and sends each chunk to
-a worker of the cluster, where marlinox analyses it with that machine's
-cores. Rows come back and are written in input order. At most --in-flight
-chunks (default: two per worker thread) are out at a time, so memory stays
-bounded here and on the workers whatever the size of the file.
+Without --scheduler a local cluster of --workers processes (default 2) is
+started and stopped here. The scheduler and every worker must import
+marlinox and dnaio from the same environment; the code of this script and of
+fasta_pipeline.py travels with the tasks.
 
-Without --scheduler a local cluster of --workers worker processes (default 2)
-is started on this machine and stopped at the end. With --scheduler
-tcp://HOST:8786 the chunks go to an existing cluster. Its workers need
-CPython 3.14 with marlinox, dask and distributed installed, nothing else:
-the code of this script and of fasta_pipeline.py travels with the tasks.
-
-Exit status: 0 on success; 2 with one line "error: FILE:LINE: ..." on
-standard error for malformed input (rows of earlier chunks are written
-first); 141 when the reader of standard output goes away.
+Bad input: rows of the chunks before it, then one line "error: ..." on
+standard error and exit status 2.
 """
 
 from __future__ import annotations
 
 import argparse
 import collections
+import io
+import logging
 import os
 import sys
 from collections.abc import Iterator
@@ -39,6 +33,7 @@ from pathlib import Path
 from typing import BinaryIO
 
 import cloudpickle
+import dnaio
 from distributed import Client, Future, LocalCluster
 
 _HERE = str(Path(__file__).resolve().parent)
@@ -47,47 +42,30 @@ if _HERE not in sys.path:
 
 import fasta_pipeline  # noqa: E402
 from fasta_pipeline import (  # noqa: E402
-    HEADER_ROW,
-    InputError,
-    Record,
-    analyse,
-    batches,
-    format_rows,
-    open_input,
-    parse_size,
-    read_records,
-)
+    DEFAULT_INPUT, HEADER_ROW, INPUT_ERRORS, batches, describe, open_binary, parse_size, table_rows)
 
-# Ship the code of both scripts with the tasks, so that workers need only
-# marlinox itself.
+# Workers need marlinox and dnaio, not these scripts: ship their code by value.
 cloudpickle.register_pickle_by_value(fasta_pipeline)
 if __name__ != "__main__":
     cloudpickle.register_pickle_by_value(sys.modules[__name__])
 
-DEFAULT_CHUNK_BYTES = 16 * 1024 * 1024
-DEFAULT_LOCAL_WORKERS = 2
 
-# A chunk as it travels: plain tuples (identifier, header line, sequence).
-Chunk = list[tuple[bytes, int, str]]
+class InputError(Exception):
+    """Bad input; the message names the file and, where known, the line."""
 
 
 def _analyse_chunk_task():
-    # Defined inside a function so that no pickler can refer to it by module
-    # and name: Dask then serialises it with cloudpickle, by value, together
-    # with the functions of fasta_pipeline that it calls.
-    def analyse_chunk(chunk: Chunk, name: str) -> tuple[int, bool, bytes | str]:
-        """Run on a worker: the table rows of one chunk of records.
-
-        Returns (worker process id, True, rows) on success, or (process id,
-        False, message) when a record cannot be analysed; the message is
-        returned rather than raised so that no exception needs pickling.
-        """
-        records = [Record(identifier, line, sequence) for identifier, line, sequence in chunk]
+    # Local, so that no pickler can refer to it by module and name: Dask then
+    # sends it with cloudpickle, by value, with the functions it calls.
+    def analyse_chunk(chunk: bytes, name: str, first_line: int) -> tuple[int, bool, bytes | str]:
+        """On a worker: (process id, True, rows) or (process id, False, error message)."""
+        fileformat = "fastq" if chunk[:1] == b"@" else "fasta"
         try:
-            rows = analyse(records, name)
-        except InputError as err:
-            return os.getpid(), False, str(err)
-        return os.getpid(), True, format_rows(records, rows)
+            with dnaio.open(io.BytesIO(chunk), fileformat=fileformat) as reader:
+                rows = "".join(table_rows(batch) for batch in batches(reader, len(chunk) + 1))
+        except INPUT_ERRORS as err:
+            return os.getpid(), False, describe(err, name, first_line)
+        return os.getpid(), True, rows.encode()
 
     return analyse_chunk
 
@@ -95,33 +73,28 @@ def _analyse_chunk_task():
 analyse_chunk = _analyse_chunk_task()
 
 
-class WorkerError(Exception):
-    """A chunk could not be analysed on its worker; the message says why."""
-
-
-def chunks(path: str, chunk_bytes: int) -> tuple[Iterator[Chunk], str, BinaryIO, BinaryIO]:
-    """Open path and return (chunks of its records, display name, streams)."""
-    stream, raw, name, _size = open_input(path)
-    records = read_records(stream, name)
-
-    def generate() -> Iterator[Chunk]:
-        for batch in batches(records, chunk_bytes):
-            yield [(r.identifier, r.line, r.sequence) for r in batch]
-
-    return generate(), name, stream, raw
+def chunks(stream: BinaryIO, name: str, chunk_bytes: int) -> Iterator[tuple[bytes, int]]:
+    """(chunk, number of lines before it) for the chunks of whole records of stream."""
+    first_line = 0
+    try:
+        for view in dnaio.read_chunks(stream, chunk_bytes):
+            chunk = bytes(view)
+            yield chunk, first_line
+            first_line += chunk.count(b"\n")
+    except OverflowError:
+        raise InputError(f"{name}:{first_line + 1}: a record is larger than --chunk-bytes "
+                         f"({chunk_bytes} bytes)") from None
+    except INPUT_ERRORS as err:
+        raise InputError(describe(err, name, first_line)) from None
 
 
 def run_on_cluster(client: Client, path: str, out: BinaryIO, *,
-                   chunk_bytes: int = DEFAULT_CHUNK_BYTES,
-                   in_flight: int | None = None) -> set[int]:
-    """Write the table for the FASTA file at path to out, analysed on client's cluster.
+                   chunk_bytes: int = 16 << 20, in_flight: int | None = None) -> set[int]:
+    """Write the table of the file at path to out; return the worker process ids used.
 
-    Returns the process ids of the workers that analysed chunks. Raises
-    InputError for malformed input and WorkerError when a chunk fails on
-    its worker, in both cases after writing the rows of all earlier chunks.
+    Raises InputError after writing the rows of every chunk before the bad one.
     """
-    if in_flight is None:
-        in_flight = max(2, 2 * sum(client.nthreads().values()))
+    in_flight = in_flight or max(2, 2 * sum(client.nthreads().values()))
     pending: collections.deque[Future] = collections.deque()
     pids: set[int] = set()
 
@@ -129,99 +102,87 @@ def run_on_cluster(client: Client, path: str, out: BinaryIO, *,
         pid, ok, payload = pending.popleft().result()
         pids.add(pid)
         if not ok:
-            raise WorkerError(payload)
+            raise InputError(payload)
         out.write(payload)
 
-    generate, name, stream, raw = chunks(path, chunk_bytes)
     try:
-        out.write(HEADER_ROW)
+        out.write(HEADER_ROW.encode())
         try:
-            for chunk in generate:
-                # Scatter the chunk straight to a worker rather than embedding
-                # it in the task, which would route it through the scheduler.
+            stream = open_binary(path)
+        except INPUT_ERRORS as err:
+            raise InputError(describe(err, path)) from None
+        with stream:
+            source = chunks(stream, path, chunk_bytes)
+            while True:
+                try:
+                    chunk, first_line = next(source)
+                except StopIteration:
+                    break
+                except InputError:
+                    # The rows of the chunks before the bad one come first.
+                    while pending:
+                        write_oldest()
+                    raise
+                # Straight to a worker, not through the scheduler inside the task.
                 [data] = client.scatter([chunk], hash=False)
-                pending.append(client.submit(analyse_chunk, data, name, pure=False))
+                pending.append(client.submit(analyse_chunk, data, path, first_line, pure=False))
                 while len(pending) >= in_flight:
                     write_oldest()
-        except InputError:
-            # Rows of the chunks read before the error come first.
-            while pending:
-                write_oldest()
-            raise
         while pending:
             write_oldest()
         out.flush()
     finally:
         for future in pending:
             future.cancel()
-        if stream is not raw:
-            stream.close()
-        if raw is not sys.stdin.buffer:
-            raw.close()
     return pids
 
 
-def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
-        description="Tabulate every record of a FASTA file like fasta_pipeline.py, "
-        "analysing chunks of records on a Dask distributed cluster.",
-    )
-    parser.add_argument("file", nargs="?", default=str(fasta_pipeline.DEFAULT_INPUT),
-                        help="FASTA file, plain or gzip-compressed, or '-' for standard input "
-                        "(default: the shipped lambda phage genome)")
-    where = parser.add_mutually_exclusive_group()
-    where.add_argument("--scheduler", metavar="ADDRESS",
-                       help="address of a running scheduler, e.g. tcp://10.0.0.5:8786")
-    where.add_argument("--workers", type=int, default=DEFAULT_LOCAL_WORKERS, metavar="N",
-                       help="worker processes of the local cluster started without "
-                       f"--scheduler (default: {DEFAULT_LOCAL_WORKERS})")
-    parser.add_argument("--chunk-bytes", type=parse_size, default=DEFAULT_CHUNK_BYTES,
-                        metavar="SIZE", help="records per task: sequence bytes plus 1 KiB per "
-                        "record, e.g. 512K, 16M (default: 16M)")
-    parser.add_argument("--in-flight", type=int, default=None, metavar="N",
-                        help="chunks out on the cluster at a time "
-                        "(default: two per worker thread)")
-    return parser
-
-
-def local_cluster(workers: int) -> LocalCluster:
-    """Worker processes with one task thread each; marlinox's own threads
-    share the processors among the workers."""
-    threads = max(1, (os.cpu_count() or 1) // workers)
-    return LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
-                        dashboard_address=None,
-                        env={"RAYON_NUM_THREADS": str(threads)})
+def log_level(level: int) -> None:
+    for handler in logging.getLogger("distributed").handlers:
+        handler.setLevel(level)
 
 
 def main(argv: list[str] | None = None) -> int:
-    args = build_parser().parse_args(argv)
-    if args.workers < 1:
-        print("error: --workers must be at least 1", file=sys.stderr)
-        return 2
-    if args.in_flight is not None and args.in_flight < 1:
-        print("error: --in-flight must be at least 1", file=sys.stderr)
-        return 2
-    cluster = None if args.scheduler else local_cluster(args.workers)
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("file", nargs="?", default=str(DEFAULT_INPUT), metavar="FILE")
+    where = parser.add_mutually_exclusive_group()
+    where.add_argument("--scheduler", metavar="ADDRESS", help="e.g. tcp://10.0.0.5:8786")
+    where.add_argument("--workers", type=int, default=2, metavar="N")
+    parser.add_argument("--chunk-bytes", type=parse_size, default=16 << 20, metavar="SIZE")
+    parser.add_argument("--in-flight", type=int, default=None, metavar="N")
+    args = parser.parse_args(argv)
+    if args.workers < 1 or (args.in_flight is not None and args.in_flight < 1):
+        parser.error("--workers and --in-flight must be at least 1")
+
+    message, status = None, 0
+    # Failures reach this process through the futures; the cluster's own log
+    # keeps only errors, and nothing of its shutdown, which would follow the
+    # error line. Worker processes read the level from the environment.
+    os.environ.setdefault("DASK_LOGGING__DISTRIBUTED", "error")
+    log_level(logging.ERROR)
+    cluster = None
     try:
+        if not args.scheduler:
+            threads = max(1, (os.cpu_count() or 1) // args.workers)
+            cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
+                                   dashboard_address=":0", silence_logs=logging.ERROR,
+                                   env={"RAYON_NUM_THREADS": str(threads)})
         with Client(args.scheduler or cluster) as client:
             run_on_cluster(client, args.file, sys.stdout.buffer,
                            chunk_bytes=args.chunk_bytes, in_flight=args.in_flight)
-    except (InputError, WorkerError) as err:
-        try:
-            sys.stdout.flush()
-        except BrokenPipeError:
-            fasta_pipeline.silence_stdout()
-        print(f"error: {err}", file=sys.stderr)
-        return fasta_pipeline.EXIT_MALFORMED
+    except InputError as err:
+        message, status = f"error: {err}", 2
     except BrokenPipeError:
-        fasta_pipeline.silence_stdout()
-        return fasta_pipeline.EXIT_BROKEN_PIPE
-    except KeyboardInterrupt:
-        return fasta_pipeline.EXIT_INTERRUPTED
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        status = 141
     finally:
+        log_level(logging.CRITICAL + 1)
         if cluster is not None:
             cluster.close()
-    return 0
+    if message:
+        sys.stdout.flush()
+        print(message, file=sys.stderr)
+    return status
 
 
 if __name__ == "__main__":

@@ -1,6 +1,6 @@
-"""The user's manual (README.md) against the module: every interactive
-example in it holds, and the sample output of the FASTA pipeline is what the
-command prints."""
+"""The user's manual (README.md) against the module and the command: every
+interactive example in it holds, and the tables it shows are what the command
+and the Python example print."""
 
 from __future__ import annotations
 
@@ -8,6 +8,7 @@ import doctest
 import io
 import os
 import re
+import shutil
 import subprocess
 import sys
 from pathlib import Path
@@ -54,16 +55,43 @@ def test_readme_example_holds(heading, text):
     assert runner.failures == 0, report.getvalue()
 
 
-def test_readme_shows_the_real_output_of_the_fasta_pipeline():
-    block = re.search(r"^ +\$ python3\.14 examples/fasta_pipeline\.py\n((?: +\S.*\n)+)", README, re.M)
-    assert block, "README.md must show the pipeline's output on the shipped genome"
-    shown = "".join(line.strip() + "\n" for line in block.group(1).splitlines())
+# "$ marlinox ARGS [| head -n N]" or the Python example, and the output shown below it.
+SHOWN_RUNS = re.findall(r"^ +\$ (marlinox|python3\.14 examples/fasta_pipeline\.py)([^|\n]*)"
+                        r"(?:\| head -n (\d+))?\n((?: +\S.*\n)+)", README, re.M)
+
+
+def installed_command() -> str | None:
+    build = os.environ.get("MARLINOX_BUILD_DIR")
+    for candidate in ([Path(build) / "bin" / "marlinox"] if build else []) + [
+            Path(sys.executable).parent / "marlinox"]:
+        if candidate.exists():
+            return str(candidate)
+    return shutil.which("marlinox")
+
+
+def test_readme_shows_both_tables():
+    assert {program for program, *_ in SHOWN_RUNS} == {"marlinox", "python3.14 examples/fasta_pipeline.py"}
+
+
+@pytest.mark.parametrize("program, args, head, shown", SHOWN_RUNS,
+                         ids=[f"{p.split()[-1]}{a}" for p, a, *_ in SHOWN_RUNS])
+def test_readme_shows_the_real_output(program, args, head, shown):
+    if program == "marlinox":
+        command = installed_command()
+        if command is None:
+            pytest.skip("the marlinox command is not built here")
+        argv = [command]
+    else:
+        pytest.importorskip("dnaio", reason="the example reads with dnaio")
+        argv = [sys.executable, str(ROOT / "examples" / "fasta_pipeline.py")]
     env = dict(os.environ)
     here = str(Path(marlinox.__file__).resolve().parent)
     env["PYTHONPATH"] = os.pathsep.join([here, *filter(None, [env.get("PYTHONPATH")])])
-    result = subprocess.run([sys.executable, str(ROOT / "examples" / "fasta_pipeline.py")],
-                            capture_output=True, text=True, env=env, check=True, timeout=600)
-    assert result.stdout == shown
+    result = subprocess.run(argv + args.split(), cwd=ROOT, capture_output=True, text=True,
+                            env=env, check=True, timeout=600)
+    lines = result.stdout.splitlines(keepends=True)
+    expected = "".join(line.strip() + "\n" for line in shown.splitlines())
+    assert "".join(lines[:int(head)] if head else lines) == expected
 
 
 ERROR_CALLS = [

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# The benchmark in one command: fetch the real genomes (Debian example
+# The benchmarks in one command: fetch the real genomes (Debian example
 # packages, kept outside the work tree) where the host can, then build and run
-# bench/run.py in the amd64 chroot. Arguments go to bench/run.py.
+# bench/run.py (the module) or, with "command" first, bench/command.py (the
+# marlinox command against seqkit) in the amd64 chroot. Other arguments go to
+# the script.
 #
 #   tools/bench.sh [--quick] [--repeats N]
+#   tools/bench.sh command [--quick] [--repeats N]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cache=${MARLINOX_CACHE:-/var/cache/marlinox}/bench-data
@@ -26,5 +29,10 @@ for name in lambda_virus.fa.gz NC_008253.fna.gz MG1655-K12.fasta.gz N315.fasta.g
     found=$(find "$cache/extracted" -name "$name" -print -quit 2>/dev/null || true)
     [ -n "$found" ] && cp -u "$found" "$data/"
 done
+script=bench/run.py
+if [ "${1:-}" = command ]; then
+    script=bench/command.py
+    shift
+fi
 exec tools/chroot.sh run amd64 env -u OPENBLAS_CORETYPE -u OPENBLAS_L2_SIZE \
-    python3.14 bench/run.py --genomes "$data" "$@"
+    python3.14 "$script" --genomes "$data" "$@"

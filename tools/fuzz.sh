@@ -1,46 +1,58 @@
 #!/usr/bin/env bash
-# Fuzz the sequence kernels with libFuzzer under AddressSanitizer and
-# UndefinedBehaviorSanitizer (clang++ from the x86_64 chroot).
+# Fuzz with libFuzzer under AddressSanitizer and UndefinedBehaviorSanitizer
+# (clang++ from the x86_64 chroot).
 #
 #   tools/fuzz.sh [SECONDS] [JOBS]
 #
-# Builds two harnesses into build/fuzz (the SSE2 block scan and the portable
-# 64-bit classification of the ASCII kernel), then runs each for SECONDS
-# (default 30) on a working corpus seeded from tests/fuzz/corpus. The working
-# corpus is kept in build/fuzz/corpus-<variant>, so a later run goes on from
-# it. A crash input is written to build/fuzz/crash-* and the script fails.
+# Builds three harnesses into build/fuzz: the sequence kernels with the SSE2
+# block scan and with the portable 64-bit classification of the ASCII kernel,
+# and the command's record reader and row writer. Runs each for SECONDS
+# (default 20) on a working corpus seeded from tests/fuzz/corpus (the
+# command's from tests/fuzz/command_corpus). The working corpus is kept in
+# build/fuzz/corpus-<variant>, so a later run goes on from it. A crash input is
+# written to build/fuzz/crash-* and the script fails.
 # Ends with one summary line per harness: executions, corpus entries and bytes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds=${1:-30}
+seconds=${1:-20}
 jobs=${2:-1}
 out=build/fuzz
 mkdir -p "$out"
 cxx=${CXX_FUZZ:-clang++}
 
-# The kernels and internal failures: no Python in any of them.
-sources=(tests/fuzz/stop_free_run_fuzz.cpp src/analysis/*.cpp src/failure/*.cpp)
+# The kernels, internal failures and the command's reading path: no Python in
+# any of them, and no htslib (the harness feeds the bytes the streams give).
+core=(src/analysis/*.cpp src/failure/*.cpp)
+command=(src/command/record_parser.cpp src/command/table.cpp src/command/float_repr.cpp src/parallel/*.cpp)
 flags=(-std=c++20 -O1 -g -Isrc -Wall -Wextra -Werror -fno-omit-frame-pointer
        -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
 
 build() {
-    local name=$1; shift
+    local name=$1 harness=$2; shift 2
     local binary=$out/$name
+    local sources=("$harness" "${core[@]}")
+    [ "$name" = command_fuzz ] && sources+=("${command[@]}")
     local newest
-    newest=$(ls -t "${sources[@]}" src/analysis/*.hpp "$0" | head -n 1)
+    newest=$(ls -t "${sources[@]}" src/analysis/*.hpp src/command/*.hpp "$0" | head -n 1)
     if [ ! -x "$binary" ] || [ "$newest" -nt "$binary" ]; then
         "$cxx" "${flags[@]}" "$@" "${sources[@]}" -o "$binary"
     fi
 }
 
-build kernels_fuzz
-build kernels_fuzz_portable -DMARLINOX_PORTABLE_SCAN
+build kernels_fuzz tests/fuzz/stop_free_run_fuzz.cpp
+build kernels_fuzz_portable tests/fuzz/stop_free_run_fuzz.cpp -DMARLINOX_PORTABLE_SCAN
+build command_fuzz tests/fuzz/command_fuzz.cpp
 
 status=0
 summary=()
-for name in kernels_fuzz kernels_fuzz_portable; do
+for name in kernels_fuzz kernels_fuzz_portable command_fuzz; do
     corpus=$out/corpus-${name#kernels_fuzz}
     corpus=${corpus%-}
+    seeds=tests/fuzz/corpus
+    if [ "$name" = command_fuzz ]; then
+        corpus=$out/corpus-command
+        seeds=tests/fuzz/command_corpus
+    fi
     mkdir -p "$corpus"
     log=$out/$name.log
     # The kernel writes a diagnostic to stderr for every failing input; fd 2 is
@@ -49,7 +61,7 @@ for name in kernels_fuzz kernels_fuzz_portable; do
     if ! ASAN_OPTIONS="abort_on_error=1:detect_leaks=1" \
         "$out/$name" -max_total_time="$seconds" -close_fd_mask=2 -max_len=4096 \
         -use_value_profile=1 -jobs="$jobs" -workers="$jobs" -print_final_stats=1 \
-        -artifact_prefix="$out/crash-$name-" "$corpus" tests/fuzz/corpus >"$log" 2>&1; then
+        -artifact_prefix="$out/crash-$name-" "$corpus" "$seeds" >"$log" 2>&1; then
         status=1
         tail -n 60 "$log" >&2
     fi

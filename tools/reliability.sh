@@ -6,7 +6,8 @@
 #     (suppressions limited to the interpreter's own allocations: tools/lsan.supp);
 #  3. reference and block leaks, failure paths and hostile objects under the
 #     debug interpreter (python3.14d);
-#  4. a short libFuzzer run over the kernels (tools/fuzz.sh; longer runs by hand).
+#  4. a short libFuzzer run over the kernels and the command's reading path
+#     (tools/fuzz.sh; longer runs by hand).
 # Sanitizer reports go to build/reliability/*.log as well as failing the step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -70,5 +71,5 @@ pydebug=$(tools/build.sh pydebug | tail -n 1)
 PYTHONPATH="$pydebug" MARLINOX_HOOKS=1 "${PYTHON_DEBUG:-python3.14d}" -m pytest "${pytest_args[@]}" \
     tests/test_refleaks.py tests/test_failures.py tests/test_hostile.py
 
-step "fuzzing the kernels (short run; see tools/fuzz.sh for long ones)"
-tools/fuzz.sh "${MARLINOX_FUZZ_SECONDS:-30}"
+step "fuzzing the kernels and the record reader (short run; see tools/fuzz.sh for long ones)"
+tools/fuzz.sh "${MARLINOX_FUZZ_SECONDS:-20}"

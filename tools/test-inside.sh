@@ -39,6 +39,13 @@ if [ -x "$dir/marlinox_cpp_tests" ]; then
     rm -f "$cpp_log"
 fi
 
+if [ -x "$dir/bin/marlinox" ]; then
+    step "the marlinox command"
+    "$dir/bin/marlinox" --version
+    # Where the build tree has the command, the wheel must carry it too.
+    export MARLINOX_EXPECT_COMMAND=1
+fi
+
 step "wheel in a fresh virtual environment"
 tools/wheel-test.sh
 
@@ -48,8 +55,11 @@ if [ $full = 1 ]; then
     "$python" -m venv --system-site-packages "$venv"
     "$venv/bin/pip" install -q --no-build-isolation --no-index --no-deps \
         --config-settings=build-dir="build/$arch-pip" .
-    (cd "$venv" && unset PYTHONPATH && "$venv/bin/python" -m pytest -q -p no:cacheprovider \
-        -o addopts= --rootdir="$venv" "$OLDPWD/tests/test_module.py" "$OLDPWD/tests/test_runs.py")
+    [ -z "${MARLINOX_EXPECT_COMMAND:-}" ] || [ -x "$venv/bin/marlinox" ] ||
+        { echo "pip install . gave no marlinox command" >&2; exit 1; }
+    (cd "$venv" && unset PYTHONPATH MARLINOX_BUILD_DIR && MARLINOX_COMMAND=$([ -x "$venv/bin/marlinox" ] && echo "$venv/bin/marlinox") \
+        "$venv/bin/python" -m pytest -q -p no:cacheprovider -o addopts= --rootdir="$venv" \
+        "$OLDPWD/tests/test_module.py" "$OLDPWD/tests/test_runs.py" "$OLDPWD/tests/test_command.py")
     rm -rf "$venv"
 
     tools/reliability.sh

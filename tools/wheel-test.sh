@@ -50,5 +50,14 @@ stubs = sorted(p.name for p in (site / "marlinox").iterdir())
 assert stubs == ["__init__.pyi", "py.typed"], stubs
 print("installed:", so)
 PY
-MARLINOX_INSTALLED=1 "$venv/bin/python" -m pytest -q -p no:cacheprovider -o addopts= \
+# The wheel carries the command where the build found htslib and CLI11.
+command=
+if [ -x "$venv/bin/marlinox" ]; then
+    command=$venv/bin/marlinox
+    echo "installed: $command"
+elif [ -n "${MARLINOX_EXPECT_COMMAND:-}" ]; then
+    echo "wheel-test.sh: the wheel has no marlinox command" >&2
+    exit 1
+fi
+MARLINOX_COMMAND=$command MARLINOX_INSTALLED=1 "$venv/bin/python" -m pytest -q -p no:cacheprovider -o addopts= \
     --rootdir="$venv" "$tests"

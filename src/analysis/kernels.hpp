@@ -19,4 +19,9 @@ double calculate_gc_content_single(std::string_view sequence);
 // Probability that `run_length` codons drawn at GC fraction `gc` hold no stop.
 double calculate_run_probability_single(std::int32_t run_length, double gc);
 
+// The same arithmetic for a non-negative run of any length. Equal to
+// calculate_run_probability_single for every run up to INT32_MAX; longer runs
+// (sequences beyond 6 GB, 64-bit only) continue the same exponentiation.
+double calculate_run_probability_wide(std::uint64_t run_length, double gc);
+
 }  // namespace marlinox::analysis

@@ -32,6 +32,7 @@ std::string current_thread_name() {
 }
 
 std::atomic<bool> hint_printed{false};
+std::atomic<bool> diagnostics_silenced{false};
 
 bool backtrace_requested() {
     const char* value = std::getenv("MARLINOX_BACKTRACE");
@@ -50,6 +51,7 @@ void write_backtrace() {
 }  // namespace
 
 void fail(std::string message, std::source_location where) {
+    if (diagnostics_silenced.load(std::memory_order_relaxed)) throw InternalFailure(std::move(message));
     std::string text = "thread '" + current_thread_name() + "' failed at " + where.file_name() +
                        ":" + std::to_string(where.line()) + ":\n" + message + "\n";
     if (!hint_printed.exchange(true))
@@ -58,6 +60,8 @@ void fail(std::string message, std::source_location where) {
     if (backtrace_requested()) write_backtrace();
     throw InternalFailure(std::move(message));
 }
+
+void silence_failure_diagnostics() noexcept { diagnostics_silenced.store(true, std::memory_order_relaxed); }
 
 void resume_failure(std::string message) { throw InternalFailure(std::move(message)); }
 

@@ -27,6 +27,10 @@ private:
 [[noreturn]] void fail(std::string message,
                        std::source_location where = std::source_location::current());
 
+// From now on fail() writes no diagnostic: for programs that report the
+// failure's message themselves, in their own words.
+void silence_failure_diagnostics() noexcept;
+
 // Throws InternalFailure without writing a diagnostic: continues a failure
 // whose diagnostic has already been written elsewhere.
 [[noreturn]] void resume_failure(std::string message);

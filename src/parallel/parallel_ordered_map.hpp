@@ -26,6 +26,11 @@ namespace marlinox::parallel {
 // if it does not exist yet. Fails (InternalFailure) if the pool can't be created.
 std::size_t current_num_threads();
 
+// Gives the pool `threads` workers (capped like any request), whatever the
+// environment says. Takes effect only before the pool is created: returns
+// false once it exists. 0 restores the size from the environment.
+bool request_pool_size(std::size_t threads);
+
 namespace detail {
 
 // Output slots written by a piece: [start, start + count).

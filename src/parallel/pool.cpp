@@ -16,6 +16,7 @@
 #include <pthread.h>
 #include <sched.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <condition_variable>
@@ -372,6 +373,7 @@ struct GlobalPool {
     std::mutex mutex;
     std::atomic<Pool*> pool{nullptr};
     std::optional<std::string> failure;
+    std::size_t requested_size = 0;  // 0: from the environment
 };
 
 std::atomic<GlobalPool*>& global_slot() {
@@ -395,13 +397,16 @@ Pool& the_pool() {
     std::unique_lock lock(global.mutex);
     if (Pool* pool = global.pool.load(std::memory_order_relaxed)) return *pool;
     if (!global.failure) {
-        const std::size_t size = decide_pool_size(
-            [](const char* name) -> std::optional<std::string> {
-                const char* value = std::getenv(name);
-                if (!value) return std::nullopt;
-                return std::string(value);
-            },
-            default_pool_size);
+        const std::size_t size =
+            global.requested_size != 0
+                ? std::min(global.requested_size, kMaxThreads)
+                : decide_pool_size(
+                      [](const char* name) -> std::optional<std::string> {
+                          const char* value = std::getenv(name);
+                          if (!value) return std::nullopt;
+                          return std::string(value);
+                      },
+                      default_pool_size);
         auto pool = std::make_unique<Pool>(size);
         if (auto error = pool->start()) {
             global.failure = "The global thread pool has not been initialized.: " + *error;
@@ -579,6 +584,14 @@ void fail_total_writes(std::size_t expected, std::size_t got) {
 }  // namespace detail
 
 std::size_t current_num_threads() { return detail::the_pool().size(); }
+
+bool request_pool_size(std::size_t threads) {
+    detail::GlobalPool& global = detail::global_pool();
+    std::lock_guard lock(global.mutex);
+    if (global.pool.load(std::memory_order_relaxed) != nullptr || global.failure) return false;
+    global.requested_size = threads;
+    return true;
+}
 
 #ifdef MARLINOX_TEST_HOOKS
 namespace test_hooks {

@@ -63,23 +63,27 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The exponentiation multiplies the squares of q whose bits are set, lowest
 // first; an independent loop over the bits must give the same doubles.
-TEST(RunProbability, FollowsTheLowestBitFirstSquaringOrder) {
+TEST(RunProbability, FollowsTheLowestBitFirstSquaringOrderForEveryWidth) {
     const double gc = 0.4242;
     const double d = 1.0 - gc;
     const double e = d * d;
     const double s = (gc + 1.0) * e;
     const double t = s * -0.125;
     const double q = 1.0 + t;
-    for (std::int32_t n : {3, 5, 6, 7, 31, 64, 99, 1000, 123457}) {
+    constexpr std::uint64_t runs[] = {3, 5, 6, 7, 31, 64, 99, 1000, 123457, 0x7fff'ffff, 0x1'0000'0005};
+    for (const std::uint64_t n : runs) {
         // Multiplying by the initial 1.0 is exact, so it stands in for "r = q".
         double r = 1.0;
         double square = q;
-        for (auto m = static_cast<std::uint32_t>(n); m != 0; m >>= 1) {
+        for (std::uint64_t m = n; m != 0; m >>= 1) {
             if ((m & 1u) != 0) r = r * square;
             square = square * square;
         }
-        EXPECT_EQ(calculate_run_probability_single(n, gc), r) << n;
-        EXPECT_EQ(calculate_run_probability_single(-n, gc), 1.0 / r) << n;
+        EXPECT_EQ(calculate_run_probability_wide(n, gc), r) << n;
+        if (n > 0x7fff'ffffull) continue;
+        const auto signed_n = static_cast<std::int32_t>(n);
+        EXPECT_EQ(calculate_run_probability_single(signed_n, gc), r) << n;
+        EXPECT_EQ(calculate_run_probability_single(-signed_n, gc), 1.0 / r) << n;
     }
 }
 

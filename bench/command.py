@@ -1,0 +1,256 @@
+"""The marlinox command against `seqkit fx2tab -n -g -l -j 2` on the same files.
+
+    python3.14 bench/command.py [--genomes DIR] [--repeats 5] [--build-dir DIR] [--quick]
+
+Data (made once, kept in build/bench-data/command/): 1,000,000 seeded random
+reads of 150 bp as FASTA and as FASTQ, the FASTQ gzip-compressed, and 250 MB
+of whole genomes (the real genomes in --genomes, see tools/bench.sh, repeated
+as records of their own) as plain FASTA and as BGZF (bgzip -@2). Before any
+timing, the command's table on every file must equal the table of
+examples/fasta_pipeline.py (dnaio records through the Python API).
+
+Both tools run with two threads on the same files, the page cache warm, each
+writing into a pipe that this process drains; the rounds interleave the tools
+and the files, and the table shows medians and the spread of the per-round
+ratios. `getorf -find 0` (EMBOSS) on a real genome is timed for comparison.
+"""
+
+import argparse
+import gzip
+import hashlib
+import os
+import platform
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+ROOT = HERE.parent
+EXAMPLE = ROOT / "examples" / "fasta_pipeline.py"
+GENOME_FILES = ["NC_008253.fna.gz", "MG1655-K12.fasta.gz", "N315.fasta.gz", "lambda_virus.fa.gz"]
+ACGT = bytes(b"ACGT"[i & 3] for i in range(256))
+QUALITY = b"I" * 100 + b"5" * 50
+GOALS = {"reads FASTA": 2.0, "reads FASTQ": 2.0, "reads FASTQ gzip": 1.7,
+         "genomes FASTA": 1.5, "genomes BGZF": 4.0}
+
+
+# --- data ---------------------------------------------------------------------
+
+
+def write_reads(directory: Path, count: int) -> None:
+    rng = random.Random(20261207)
+    with open(directory / "reads.fa", "wb") as fa, open(directory / "reads.fq", "wb") as fq:
+        for start in range(0, count, 100_000):
+            block = min(100_000, count - start)
+            bases = rng.randbytes(150 * block).translate(ACGT)
+            for i in range(block):
+                read = bases[150 * i:150 * (i + 1)]
+                name = b"read%d" % (start + i)
+                fa.write(b">%s\n%s\n" % (name, read))
+                fq.write(b"@%s\n%s\n+\n%s\n" % (name, read, QUALITY))
+    subprocess.run(f"gzip -6 -c {directory / 'reads.fq'} > {directory / 'reads.fq.gz'}",
+                   shell=True, check=True)
+
+
+def read_genomes(genome_dir: Path) -> list[tuple[bytes, bytes]]:
+    records = []
+    for name in GENOME_FILES:
+        path = genome_dir / name
+        if not path.exists():
+            continue
+        header, parts = None, []
+        for line in gzip.open(path):
+            if line.startswith(b">"):
+                if header is not None:
+                    records.append((header, b"".join(parts)))
+                header, parts = line[1:].split()[0], []
+            else:
+                parts.append(line.strip())
+        if header is not None:
+            records.append((header, b"".join(parts)))
+    return records
+
+
+def write_genomes(directory: Path, genome_dir: Path, total: int) -> None:
+    records = read_genomes(genome_dir)
+    if not records:
+        sys.exit(f"bench: no genomes in {genome_dir} (run tools/bench.sh)")
+    written, copy = 0, 0
+    with open(directory / "genomes.fa", "wb") as out:
+        while written < total:
+            for header, sequence in records:
+                out.write(b">%s_copy%d whole genome\n" % (header, copy))
+                for i in range(0, len(sequence), 60):
+                    out.write(sequence[i:i + 60] + b"\n")
+                written += len(sequence)
+                if written >= total:
+                    break
+            copy += 1
+    subprocess.run(f"bgzip -@2 -c {directory / 'genomes.fa'} > {directory / 'genomes.fa.gz'}",
+                   shell=True, check=True)
+
+
+def make_data(directory: Path, genome_dir: Path, reads: int, genome_bytes: int) -> dict[str, Path]:
+    directory.mkdir(parents=True, exist_ok=True)
+    stamp = directory / f"complete-{reads}-{genome_bytes}"
+    if not stamp.exists():
+        for old in directory.glob("complete-*"):
+            old.unlink()
+        print("making the data sets ...", flush=True)
+        write_reads(directory, reads)
+        write_genomes(directory, genome_dir, genome_bytes)
+        stamp.touch()
+    return {"reads FASTA": directory / "reads.fa", "reads FASTQ": directory / "reads.fq",
+            "reads FASTQ gzip": directory / "reads.fq.gz", "genomes FASTA": directory / "genomes.fa",
+            "genomes BGZF": directory / "genomes.fa.gz"}
+
+
+# --- running ------------------------------------------------------------------
+
+
+def build(build_dir: Path | None) -> Path:
+    if build_dir is None:
+        build_dir = ROOT / "build" / f"bench-{platform.machine()}"
+        generator = ["-G", "Ninja"] if shutil.which("ninja") else []
+        subprocess.run(["cmake", "-S", str(ROOT), "-B", str(build_dir), *generator,
+                        "-DCMAKE_BUILD_TYPE=Release", "-DMARLINOX_COMMAND=ON",
+                        f"-DPython_EXECUTABLE={sys.executable}"], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "--build", str(build_dir), "-j2"], check=True, stdout=subprocess.DEVNULL)
+    return build_dir
+
+
+def digest_of(argv: list[str], env: dict[str, str] | None = None) -> str:
+    """Run argv; return the sha256 of its standard output."""
+    digest = hashlib.sha256()
+    with subprocess.Popen(argv, stdout=subprocess.PIPE, env=env) as process:
+        while chunk := process.stdout.read(1 << 20):
+            digest.update(chunk)
+    if process.returncode != 0:
+        sys.exit(f"bench: {' '.join(argv)} exited with status {process.returncode}")
+    return digest.hexdigest()
+
+
+def timed(argv: list[str]) -> tuple[float, float]:
+    """(wall seconds, CPU seconds) of argv, its output drained from a pipe."""
+    start = time.perf_counter()
+    process = subprocess.Popen(argv, stdout=subprocess.PIPE)
+    while process.stdout.read(1 << 20):
+        pass
+    _, status, usage = os.wait4(process.pid, 0)
+    elapsed = time.perf_counter() - start
+    process.stdout.close()
+    process.returncode = os.waitstatus_to_exitcode(status)
+    if process.returncode != 0:
+        sys.exit(f"bench: {' '.join(argv)} exited with status {process.returncode}")
+    return elapsed, usage.ru_utime + usage.ru_stime
+
+
+def warm(path: Path) -> None:
+    with open(path, "rb") as handle:
+        while handle.read(1 << 24):
+            pass
+
+
+def median(samples: list[tuple[float, float]], field: int) -> float:
+    return statistics.median(sample[field] for sample in samples)
+
+
+def spread(values: list[float]) -> str:
+    return f"{min(values):.2f}–{max(values):.2f}"
+
+
+def cpu_model() -> str:
+    for line in Path("/proc/cpuinfo").read_text().splitlines():
+        if line.startswith(("model name", "Model")):
+            return line.split(":", 1)[1].strip()
+    return "unknown cpu"
+
+
+def main() -> None:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--genomes", type=Path, default=ROOT / "build" / "bench-data")
+    parser.add_argument("--repeats", type=int, default=5)
+    parser.add_argument("--build-dir", type=Path, help="a build tree holding bin/marlinox and the module")
+    parser.add_argument("--quick", action="store_true", help="100,000 reads and 25 MB of genomes")
+    args = parser.parse_args()
+
+    build_dir = build(args.build_dir)
+    marlinox = str(build_dir / "bin" / "marlinox")
+    reads, genome_bytes = (100_000, 25_000_000) if args.quick else (1_000_000, 250_000_000)
+    data_dir = ROOT / "build" / "bench-data" / ("command-quick" if args.quick else "command")
+    files = make_data(data_dir, args.genomes, reads, genome_bytes)
+
+    env = dict(os.environ, PYTHONPATH=str(build_dir))
+    for label, path in files.items():
+        ours = digest_of([marlinox, "--no-progress", str(path)])
+        api = digest_of([sys.executable, str(EXAMPLE), str(path)], env)
+        if ours != api:
+            sys.exit(f"bench: the command's table of {path} differs from the Python API's")
+        print(f"{label}: the command's table equals the Python API's", flush=True)
+
+    tools = {
+        "marlinox": lambda path: [marlinox, "--no-progress", "-j", "2", str(path)],
+        "seqkit": lambda path: ["seqkit", "fx2tab", "-n", "-g", "-l", "-j", "2", str(path)],
+    }
+    baselines = {
+        "reads FASTQ gzip": ["gzip", "-dc", str(files["reads FASTQ gzip"])],
+        "genomes BGZF": ["bgzip", "-d", "-@2", "-c", str(files["genomes BGZF"])],
+    }
+    samples: dict[tuple[str, str], list[tuple[float, float]]] = {}
+    for label, path in files.items():
+        warm(path)
+        for tool, argv in tools.items():
+            timed(argv(path))
+    print(f"timing {len(files)} files x {len(tools)} tools, {args.repeats} interleaved rounds ...",
+          flush=True)
+    for _ in range(args.repeats):
+        for label, path in files.items():
+            for tool, argv in tools.items():
+                samples.setdefault((label, tool), []).append(timed(argv(path)))
+            if label in baselines:
+                samples.setdefault((label, "baseline"), []).append(timed(baselines[label]))
+
+    genome = args.genomes / "MG1655-K12.fasta.gz"
+    getorf = None
+    if shutil.which("getorf") and genome.exists():
+        plain = data_dir / "MG1655-K12.fasta"
+        plain.write_bytes(gzip.decompress(genome.read_bytes()))
+        warm(plain)
+        getorf_argv = ["getorf", "-sequence", str(plain), "-find", "0", "-outseq", "stdout", "-auto"]
+        getorf = [statistics.median(timed(getorf_argv)[0] for _ in range(3)),
+                  statistics.median(timed(tools["marlinox"](plain))[0] for _ in range(3)),
+                  plain.stat().st_size]
+
+    print()
+    print(f"machine: {platform.machine()}, {cpu_model()}, {os.cpu_count()} cpus; "
+          f"{time.strftime('%Y-%m-%d')}; {version([marlinox, '--version'])}; "
+          f"{version(['seqkit', 'version'])}")
+    print()
+    print("| data | size | marlinox | seqkit | seqkit / marlinox (spread) | goal | | CPU s marlinox / seqkit |")
+    print("|---|---|---|---|---|---|---|---|")
+    for label, path in files.items():
+        ours, theirs = samples[(label, "marlinox")], samples[(label, "seqkit")]
+        ratios = [t[0] / o[0] for t, o in zip(theirs, ours)]
+        ratio = statistics.median(ratios)
+        goal = GOALS[label]
+        print(f"| {label} | {path.stat().st_size / 1e6:.0f} MB | {median(ours, 0):.3f} s | "
+              f"{median(theirs, 0):.3f} s | {ratio:.2f} ({spread(ratios)}) | {goal} | "
+              f"{'met' if ratio >= goal else 'NOT MET'} | {median(ours, 1):.2f} / {median(theirs, 1):.2f} |")
+    print()
+    for label, argv in baselines.items():
+        print(f"{' '.join(argv[:-1])} alone ({label}): {median(samples[(label, 'baseline')], 0):.3f} s")
+    if getorf:
+        print(f"getorf -find 0 on E. coli K-12 MG1655 ({getorf[2] / 1e6:.1f} MB): {getorf[0]:.3f} s; "
+              f"marlinox on the same file: {getorf[1]:.3f} s")
+
+
+def version(argv: list[str]) -> str:
+    return subprocess.run(argv, capture_output=True, text=True).stdout.strip().splitlines()[0]
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,134 @@
+#include "command/options.hpp"
+
+#include <cctype>
+#include <charconv>
+#include <cstdint>
+#include <limits>
+
+#include <CLI/CLI.hpp>
+#include <htslib/hts.h>
+
+#include "command/byte_source.hpp"
+#include "command/exit_status.hpp"
+#include "command/terminal.hpp"
+
+namespace marlinox::command {
+namespace {
+
+constexpr const char* kDescription =
+    "Analyse the records of FASTA and FASTQ files: one tab-separated row per record,\n"
+    "after a header row, for every file in order. FILE may be plain, gzip or BGZF\n"
+    "compressed (recognised by its first bytes); '-' or no FILE reads standard input.";
+
+constexpr const char* kFooter = R"(Columns:
+  identifier     first word of the header line after '>' or '@' (up to a space or tab)
+  length         bytes of sequence (line ends, and in FASTA spaces and tabs, removed)
+  gc_fraction    share of the bytes that are G, C, g or c (S, N and the rest count
+                 only in the length); 0.0 for an empty sequence
+  stop_free_run  longest run of consecutive codons without a stop codon (TAA, TAG,
+                 TGA, after upper-casing) in any of the six reading frames
+  ratio          stop_free_run / length; 0.0 for an empty sequence
+  probability    probability that a run of that many codons holds no stop codon in a
+                 random sequence of the record's GC fraction
+Floats are written as Python's repr() writes them; the values are exactly those of
+the marlinox Python module's functions for the same sequence.
+
+Exit status:
+  0    every record written
+  1    output could not be written, or an internal failure
+  2    bad input or bad usage: one "error: FILE:LINE: ..." line on standard error,
+       after the rows of every record before the bad one
+  130  interrupted (Ctrl-C); no row is left half written
+A closed output pipe (| head) stops the command silently, by SIGPIPE.
+
+Threads: -j sets the analysis and BGZF decompression threads; without it, the
+environment variables RAYON_NUM_THREADS or RAYON_RS_NUM_CPUS, else the processors
+available, decide.
+)";
+
+std::string version_text() {
+    return std::string("marlinox ") + MARLINOX_VERSION + " (htslib " + hts_version() + ", gzip by " +
+           gzip_inflater_name() + ")";
+}
+
+CLI::App& configure(CLI::App& app, Options& options, std::string& batch_text) {
+    app.description(kDescription);
+    app.footer(kFooter);
+    // Both texts are laid out by hand above.
+    app.get_formatter()->enable_description_formatting(false);
+    app.get_formatter()->enable_footer_formatting(false);
+    app.get_formatter()->column_width(26);
+    app.set_version_flag("--version", version_text(), "Print the version and exit");
+    app.add_option("-j,--threads", options.threads, "Threads for analysis and decompression (1 to 255)")
+        ->check(CLI::Range(std::size_t{1}, std::size_t{255}).description(""))
+        ->type_name("N");
+    app.add_option("--batch-bytes", batch_text,
+                   "Bytes of records per batch, e.g. 16M or 1G (default 64M); memory stays below "
+                   "about four batches plus the largest record")
+        ->type_name("SIZE")
+        ->check(
+            [](const std::string& text) {
+                return parse_size(text) ? std::string() : "a size such as 1000, 512K, 64M or 1G is expected";
+            },
+            "");
+    app.add_flag("--no-progress", options.no_progress, "Never show the progress line");
+    app.add_option("FILE", options.files, "Input files ('-': standard input)")->type_name("");
+    return app;
+}
+
+}  // namespace
+
+std::optional<std::size_t> parse_size(std::string_view text) {
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end == text.data()) return std::nullopt;
+    std::string_view suffix(end, static_cast<std::size_t>(text.data() + text.size() - end));
+    unsigned shift = 0;
+    if (suffix.size() == 1) {
+        switch (std::tolower(static_cast<unsigned char>(suffix[0]))) {
+            case 'k': shift = 10; break;
+            case 'm': shift = 20; break;
+            case 'g': shift = 30; break;
+            default: return std::nullopt;
+        }
+    } else if (!suffix.empty()) {
+        return std::nullopt;
+    }
+    // Four batches must fit in the address space.
+    const std::uint64_t limit = std::numeric_limits<std::size_t>::max() / 4;
+    if (value == 0 || value > (limit >> shift)) return std::nullopt;
+    return static_cast<std::size_t>(value << shift);
+}
+
+std::string usage_text() {
+    CLI::App app("", "marlinox");
+    Options options;
+    std::string batch_text;
+    return configure(app, options, batch_text).help();
+}
+
+std::variant<Options, int> parse_command_line(int argc, char** argv) {
+    CLI::App app("", "marlinox");
+    Options options;
+    std::string batch_text;
+    configure(app, options, batch_text);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        (void)write_all(1, app.help());
+        return kExitOk;
+    } catch (const CLI::CallForAllHelp&) {
+        (void)write_all(1, app.help());
+        return kExitOk;
+    } catch (const CLI::CallForVersion&) {
+        (void)write_all(1, version_text() + "\n");
+        return kExitOk;
+    } catch (const CLI::ParseError& error) {
+        report_error(std::string(error.what()) + " (see marlinox --help)");
+        return kExitBadInput;
+    }
+    if (!batch_text.empty()) options.batch_bytes = *parse_size(batch_text);
+    return options;
+}
+
+}  // namespace marlinox::command

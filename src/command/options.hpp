@@ -1,0 +1,32 @@
+// The command line: marlinox [options] [FILE ...]
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace marlinox::command {
+
+struct Options {
+    std::vector<std::string> files;
+    std::size_t batch_bytes = std::size_t{64} << 20;
+    std::optional<std::size_t> threads;
+    bool no_progress = false;
+};
+
+// Parsed options, or the exit status when the command line has been handled
+// already (--help, --version, a usage error reported on standard error).
+std::variant<Options, int> parse_command_line(int argc, char** argv);
+
+// A size such as 1000, 512K, 64M or 1G (binary multiples, case ignored);
+// nothing for text that is not one, for 0, or for a size beyond what fits.
+std::optional<std::size_t> parse_size(std::string_view text);
+
+// The text --help prints (also shown when no FILE is given and standard
+// input is a terminal).
+std::string usage_text();
+
+}  // namespace marlinox::command

@@ -1,0 +1,81 @@
+#include "command/progress.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "command/terminal.hpp"
+
+namespace marlinox::command {
+namespace {
+
+std::string human_bytes(double bytes) {
+    static constexpr const char* units[] = {"B", "kB", "MB", "GB", "TB"};
+    std::size_t unit = 0;
+    while (bytes >= 1000.0 && unit + 1 < std::size(units)) {
+        bytes /= 1000.0;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, units[unit]);
+    return text;
+}
+
+}  // namespace
+
+bool progress_wanted() {
+    if (::isatty(2) == 0) return false;
+    if (::isatty(1) == 0) return true;
+    struct stat out {};
+    struct stat err {};
+    if (::fstat(1, &out) != 0 || ::fstat(2, &err) != 0) return false;
+    return out.st_rdev != err.st_rdev;
+}
+
+Progress::Progress(bool enabled, std::optional<std::uint64_t> total_bytes) : total_bytes_(total_bytes) {
+    if (enabled) thread_ = std::thread([this] { run(); });
+}
+
+Progress::~Progress() { stop(); }
+
+void Progress::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    std::lock_guard lock(terminal_mutex());
+    clear_progress_line_locked();
+}
+
+void Progress::run() {
+    std::unique_lock lock(mutex_);
+    while (!wake_.wait_for(lock, std::chrono::milliseconds(250), [this] { return stopping_; })) {
+        const std::string text = "\r\x1b[K" + line();
+        std::lock_guard terminal(terminal_mutex());
+        (void)write_all(2, text);
+        set_progress_line_shown(true);
+    }
+}
+
+std::string Progress::line() const {
+    const std::uint64_t records = records_.load(std::memory_order_relaxed);
+    const std::uint64_t bytes = bytes_.load(std::memory_order_relaxed);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    const double rate = seconds > 0 ? static_cast<double>(bytes) / seconds : 0.0;
+    char text[160];
+    int used = std::snprintf(text, sizeof text, "marlinox: %" PRIu64 " records, %s read, %s/s", records,
+                             human_bytes(static_cast<double>(bytes)).c_str(), human_bytes(rate).c_str());
+    if (total_bytes_ && *total_bytes_ > 0 && used > 0 && static_cast<std::size_t>(used) < sizeof text) {
+        const double done = static_cast<double>(bytes) / static_cast<double>(*total_bytes_);
+        const double left = rate > 0 ? static_cast<double>(*total_bytes_ - std::min(bytes, *total_bytes_)) / rate : 0.0;
+        std::snprintf(text + used, sizeof text - static_cast<std::size_t>(used), ", %.0f%%, %.0f s left",
+                      100.0 * std::min(done, 1.0), left);
+    }
+    return text;
+}
+
+}  // namespace marlinox::command

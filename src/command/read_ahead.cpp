@@ -1,0 +1,71 @@
+#include "command/read_ahead.hpp"
+
+#include <pthread.h>
+
+namespace marlinox::command {
+
+ReadAhead::ReadAhead(ByteSource& source, std::size_t piece_size) : source_(source), piece_size_(piece_size) {
+    for (Piece& piece : pieces_) piece.data.reset(new char[piece_size]);
+    thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "marlinox-fetch");
+        fill();
+    });
+}
+
+ReadAhead::~ReadAhead() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+void ReadAhead::fill() {
+    for (std::size_t index = 0;; index ^= 1) {
+        Piece& piece = pieces_[index];
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return !piece.filled || stopping_; });
+            if (stopping_) return;
+        }
+        std::size_t size = 0;
+        std::exception_ptr failure;
+        try {
+            size = source_.read(piece.data.get(), piece_size_);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        const std::uint64_t position = source_.file_position();
+        {
+            std::lock_guard lock(mutex_);
+            piece.size = size;
+            piece.position = position;
+            piece.failure = failure;
+            piece.filled = true;
+        }
+        changed_.notify_all();
+        if (size == 0 || failure) return;
+    }
+}
+
+std::string_view ReadAhead::next() {
+    std::unique_lock lock(mutex_);
+    if (holding_) {
+        pieces_[next_ ^ 1].filled = false;
+        changed_.notify_all();
+    }
+    Piece& piece = pieces_[next_];
+    changed_.wait(lock, [&] { return piece.filled; });
+    if (piece.failure) std::rethrow_exception(piece.failure);
+    if (piece.size == 0) {
+        holding_ = false;
+        return {};
+    }
+    holding_ = true;
+    next_ ^= 1;
+    position_ = piece.position;
+    return {piece.data.get(), piece.size};
+}
+
+}  // namespace marlinox::command
