@@ -246,6 +246,7 @@ def peak_memory_mib(*args):
 
 
 @pytest.mark.skipif(os.uname().machine != "x86_64", reason="emulated processes report the emulator's memory")
+@pytest.mark.skipif(os.environ.get("MARLINOX_SANITIZED") == "1", reason="sanitizers hold memory of their own")
 @pytest.mark.parametrize("records, largest", [(200_000, 0), (1, 24)], ids=["reads", "one-large-record"])
 def test_memory_stays_below_four_batches_and_the_largest_record(tmp_path, records, largest):
     read = b">read sample\n" + b"ACGTTGCA" * 16 + b"\n"

@@ -63,8 +63,9 @@ CLI::App& configure(CLI::App& app, Options& options, std::string& batch_text) {
         ->check(CLI::Range(std::size_t{1}, std::size_t{255}).description(""))
         ->type_name("N");
     app.add_option("--batch-bytes", batch_text,
-                   "Bytes of records per batch, e.g. 16M or 1G (default 64M); memory stays below "
-                   "about four batches plus the largest record")
+                   "Most bytes of records per batch, e.g. 1M (default 64M; batches are cut at 4M "
+                   "at most, which suits the processor's caches); memory stays below four batches "
+                   "plus the largest record")
         ->type_name("SIZE")
         ->check(
             [](const std::string& text) {
