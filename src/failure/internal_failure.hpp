@@ -8,6 +8,7 @@
 #include <exception>
 #include <source_location>
 #include <string>
+#include <string_view>
 
 namespace marlinox {
 
@@ -26,6 +27,10 @@ private:
 // stack trace) and throws InternalFailure carrying the message.
 [[noreturn]] void fail(std::string message,
                        std::source_location where = std::source_location::current());
+
+// Writes `text` to file descriptor 2 unbuffered, so that it is out before an
+// abort; gives up silently when the stream is gone.
+void write_stderr(std::string_view text) noexcept;
 
 // Throws InternalFailure without writing a diagnostic: continues a failure
 // whose diagnostic has already been written elsewhere.

@@ -1,7 +1,5 @@
 #include "python/panic.hpp"
 
-#include <unistd.h>
-
 #include <cstdlib>
 
 #include "failure/internal_failure.hpp"
@@ -21,14 +19,6 @@ constexpr const char* panic_doc =
     "Python interpreter to exit.\n";
 
 GilOnceCell panic_cell;
-
-void write_stderr(std::string_view text) {
-    while (!text.empty()) {
-        ssize_t n = ::write(2, text.data(), text.size());
-        if (n <= 0) return;
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
 
 }  // namespace
 
