@@ -20,9 +20,9 @@ namespace marlinox::analysis {
 class IdentifierTable {
 public:
     // Room for `expected` distinct keys: the entries are reserved once, and the
-    // index of 8-byte slots is at most half full, so nothing grows while the
-    // keys go in. Small slots matter: for a million identifiers the whole table
-    // is about 40 MB, where 40-byte slots cost 170 MB of fresh pages per call.
+    // index is at most half full, so nothing grows while the keys go in. The
+    // index holds 8-byte slots because every call pays for its fresh pages: a
+    // million identifiers take about 40 MB.
     explicit IdentifierTable(std::size_t expected)
         : slots_(std::bit_ceil(checked(expected) * 2 + 2)),
           shift_(64 - std::countr_zero(static_cast<std::uint64_t>(slots_.size()))) {
