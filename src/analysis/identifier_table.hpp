@@ -11,9 +11,10 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <stdexcept>
 #include <string_view>
 #include <vector>
+
+#include "failure/internal_failure.hpp"
 
 namespace marlinox::analysis {
 
@@ -90,7 +91,7 @@ private:
     }
     // Slots number their entries in 32 bits.
     static std::size_t checked(std::size_t expected) {
-        if (expected >= UINT32_MAX) throw std::length_error("too many identifiers for one table");
+        if (expected >= UINT32_MAX) fail("too many identifiers for one table");
         return expected;
     }
 

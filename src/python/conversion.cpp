@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <climits>
 #include <new>
-#include <stdexcept>
 
 #include "failure/internal_failure.hpp"
 #include "python/fault_injection.hpp"
@@ -98,7 +97,6 @@ Result<Batch<T>> extract_sequence(PyObject* argument, Convert convert) {
             batch.items.reserve(room);
             batch.kept.reserve(room);
         } catch (const std::bad_alloc&) {
-        } catch (const std::length_error&) {
         }  // a reservation that fails reserves nothing; the list still grows
     }
 
