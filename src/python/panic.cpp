@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
+#include "failure/fault_injection.hpp"
 #include "failure/internal_failure.hpp"
-#include "python/fault_injection.hpp"
 #include "python/objects.hpp"
 #include "python/once.hpp"
 
@@ -25,7 +25,7 @@ GilOnceCell panic_cell;
 Result<PyObject*> try_panic_exception_class() {
     std::optional<PyErr> failure;
     PyObject* type = panic_cell.get_or_create([&]() -> PyObject* {
-        PyObject* created = fault_active("panic_class")
+        PyObject* created = fault_injection::active("panic_class")
                                 ? (PyErr_NoMemory(), nullptr)
                                 : PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", panic_doc,
                                                             PyExc_BaseException, nullptr);
