@@ -48,6 +48,8 @@ void fail(std::string message, std::source_location where) {
     throw InternalFailure(std::move(message));
 }
 
+void resume_failure(std::string message) { throw InternalFailure(std::move(message)); }
+
 void write_stderr(std::string_view text) noexcept {
     while (!text.empty()) {
         const ssize_t n = ::write(2, text.data(), text.size());
@@ -55,7 +57,5 @@ void write_stderr(std::string_view text) noexcept {
         text.remove_prefix(static_cast<std::size_t>(n));
     }
 }
-
-void resume_failure(std::string message) { throw InternalFailure(std::move(message)); }
 
 }  // namespace marlinox

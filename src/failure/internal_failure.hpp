@@ -28,12 +28,12 @@ private:
 [[noreturn]] void fail(std::string message,
                        std::source_location where = std::source_location::current());
 
-// Writes `text` to file descriptor 2 unbuffered, so that it is out before an
-// abort; gives up silently when the stream is gone.
-void write_stderr(std::string_view text) noexcept;
-
 // Throws InternalFailure without writing a diagnostic: continues a failure
 // whose diagnostic has already been written elsewhere.
 [[noreturn]] void resume_failure(std::string message);
+
+// Writes `text` to file descriptor 2 unbuffered, so that it is out before an
+// abort; gives up silently when the stream is gone.
+void write_stderr(std::string_view text) noexcept;
 
 }  // namespace marlinox
