@@ -1,6 +1,6 @@
 """marlinox benchmark: builds the module and the kernel microbenchmarks, makes
 the data sets, times marlinox against its peers interleaved in one process and
-prints a table of medians and the ratio of every goal.
+prints a table of medians and rates, then the ratios between them.
 
     python3.14 bench/run.py [--genomes DIR] [--repeats 5] [--module-dir DIR] [--quick]
 
@@ -313,11 +313,7 @@ def report(t, long_bytes, bio_bytes, n_reads, genomes, hand_off, single, default
         print(f"| kernel {name} (Google Benchmark, 1 core) | | {rate / 1e9:.2f} GB/s |")
     print()
 
-    goals = []
-
-    def goal(text, value, ok, target):
-        goals.append((text, value, target, "met" if ok else "NOT MET"))
-
+    ratios = []
     memcpy_rate = kernels.get("memcpy")
     levels = {k.split("/", 1)[1]: v for k, v in kernels.items()
               if k.startswith("stop_free_run/") and k.split("/", 1)[1] in
@@ -325,41 +321,31 @@ def report(t, long_bytes, bio_bytes, n_reads, genomes, hand_off, single, default
     if memcpy_rate and levels:
         baseline = "sse2" if "sse2" in levels else "portable"
         best = max(levels, key=levels.get)
-        goal(f"1. run kernel at baseline ({baseline}), GB/s per core", f"{levels[baseline] / 1e9:.2f}",
-             levels[baseline] >= 2e9, ">= 2")
         for level, rate in levels.items():
-            goal(f"1. run kernel {level} / memcpy over the same bytes", f"{rate / memcpy_rate:.3f}",
-                 True, "(reported)")
-        goal(f"1. dispatched ({best}) / baseline", f"{levels[best] / levels[baseline]:.2f}", True, "(reported)")
+            ratios.append((f"run kernel {level} / memcpy over the same bytes", f"{rate / memcpy_rate:.3f}"))
+        ratios.append((f"run kernel {best} / {baseline}", f"{levels[best] / levels[baseline]:.2f}"))
     run_long = m("long: marlinox run")
     bio_rate = bio_bytes / m("long: Biopython run (20 texts)")
-    goal("2. 100 MB: numpy time / marlinox time", f"{m('long: numpy run') / run_long:.1f}",
-         m("long: numpy run") / run_long >= 20, ">= 20")
-    goal("2. 100 MB: marlinox rate / Biopython rate", f"{long_bytes / run_long / bio_rate:.0f}",
-         long_bytes / run_long / bio_rate >= 1000, ">= 1000")
+    ratios.append(("100 MB: numpy time / marlinox time", f"{m('long: numpy run') / run_long:.1f}"))
+    ratios.append(("100 MB: marlinox rate / Biopython rate", f"{long_bytes / run_long / bio_rate:.0f}"))
     enc = m("long: [s.encode() for s in seqs]")
-    goal("2. 100 MB: encode time / marlinox time", f"{enc / run_long:.2f}", enc / run_long >= 1, ">= 1")
+    ratios.append(("100 MB: encode time / marlinox time", f"{enc / run_long:.2f}"))
     enc_reads = m("reads: [s.encode() for s in seqs]")
-    for name, limit in (("reads: marlinox run", 1.5), ("reads: marlinox GC", 3.0),
-                        ("reads: marlinox runs with ids", 3.0)):
-        goal(f"3. {name[7:]} time / encode time", f"{m(name) / enc_reads:.2f}", m(name) / enc_reads <= limit,
-             f"<= {limit}")
-    ratio = m("long: str.count GC") / m("long: marlinox GC")
-    goal("4. GC, long: str.count time / marlinox time", f"{ratio:.1f}", ratio >= 3, ">= 3")
-    ratio = m("reads: pure Python run probability") / m("reads: marlinox run probability")
-    goal("4. run probability: pure Python time / marlinox time", f"{ratio:.1f}", ratio >= 5, ">= 5")
-    goal("5. 100 MB (separate processes): 1-thread time / default-pool time", f"{single / default:.2f}", single / default >= 1.8,
-         ">= 1.8")
-    goal("5. 2-item batch hand-off, µs", f"{hand_off * 1e6:.1f}", hand_off < 20e-6, "< 20")
+    for name in ("reads: marlinox run", "reads: marlinox GC", "reads: marlinox runs with ids"):
+        ratios.append((f"{name} time / encode time", f"{m(name) / enc_reads:.2f}"))
+    ratios.append(("long: str.count GC time / marlinox GC time",
+                   f"{m('long: str.count GC') / m('long: marlinox GC'):.1f}"))
+    ratios.append(("reads: pure Python run probability time / marlinox time",
+                   f"{m('reads: pure Python run probability') / m('reads: marlinox run probability'):.1f}"))
+    ratios.append(("100 MB (separate processes): 1-thread time / default-pool time", f"{single / default:.2f}"))
+    ratios.append(("2-item batch hand-off, µs", f"{hand_off * 1e6:.1f}"))
     for name, (peak, growth, input_bytes) in memory.items():
-        goal(f"6. {name}, 100 MB: peak added / input bytes", f"{peak / input_bytes:.3f}",
-             peak <= 1.1 * input_bytes, "<= 1.1")
-        goal(f"6. {name}, 100 MB: growth over 10 more calls, MB", f"{growth / 1e6:.2f}",
-             growth <= 0.01 * input_bytes, "<= 1% of input")
-    print("| goal | value | target | |")
-    print("|---|---|---|---|")
-    for text, value, target, verdict in goals:
-        print(f"| {text} | {value} | {target} | {verdict} |")
+        ratios.append((f"{name}, 100 MB: peak added / input bytes", f"{peak / input_bytes:.3f}"))
+        ratios.append((f"{name}, 100 MB: growth over 10 more calls, MB", f"{growth / 1e6:.2f}"))
+    print("| measure | value |")
+    print("|---|---|")
+    for text, value in ratios:
+        print(f"| {text} | {value} |")
 
 
 def cpu_model():

@@ -33,7 +33,7 @@ build() {
     local sources=("$harness" "${core[@]}")
     [ "$name" = command_fuzz ] && sources+=("${command[@]}")
     local newest
-    newest=$(ls -t "${sources[@]}" src/analysis/*.hpp src/command/*.hpp "$0" | head -n 1)
+    newest=$(ls -t "${sources[@]}" src/*/*.hpp "$0" | head -n 1)
     if [ ! -x "$binary" ] || [ "$newest" -nt "$binary" ]; then
         "$cxx" "${flags[@]}" "$@" "${sources[@]}" -o "$binary"
     fi

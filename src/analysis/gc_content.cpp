@@ -1,6 +1,7 @@
 // GC content: count the bytes G, C, g and c, divide by the length in bytes.
 // G and C are ASCII, so counting bytes counts characters. Each instruction set
-// of ScanLevel has its own counting loop; all give the same count.
+// of ScanLevel has its own counting loop (level_kernels.hpp); all give the
+// same count.
 
 #include <algorithm>
 #include <bit>
@@ -10,18 +11,13 @@
 
 #include "analysis/gc_content_levels.hpp"
 #include "analysis/kernels.hpp"
+#include "analysis/level_kernels.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
-#if defined(__ARM_NEON) || (defined(__arm__) && defined(__ARM_FP) && !defined(__clang__))
+#if defined(MARLINOX_HAVE_NEON)
 #include <arm_neon.h>
-#define MARLINOX_HAVE_NEON_COUNT 1
-#endif
-#if defined(__arm__) && !defined(__ARM_NEON)
-#define MX_NEON_TARGET __attribute__((target("fpu=neon")))
-#else
-#define MX_NEON_TARGET
 #endif
 
 namespace marlinox::analysis {
@@ -42,7 +38,17 @@ std::size_t count_tail(const unsigned char* bytes, std::size_t n) noexcept {
     return count;
 }
 
-std::size_t count_portable(const unsigned char* bytes, std::size_t n) noexcept {
+double fraction(std::size_t gc, std::size_t length) noexcept {
+    return length == 0 ? 0.0 : static_cast<double>(gc) / static_cast<double>(length);
+}
+
+const unsigned char* bytes_of(std::string_view text) noexcept {
+    return reinterpret_cast<const unsigned char*>(text.data());
+}
+
+}  // namespace
+
+std::size_t count_gc_portable(const unsigned char* bytes, std::size_t n) noexcept {
     constexpr std::uint64_t ones = 0x0101010101010101u, low7 = 0x7F7F7F7F7F7F7F7Fu;
     const auto zero_bytes = [](std::uint64_t word) {  // high bit of each zero byte, exact
         return ~(((word & low7) + low7) | word | low7);
@@ -60,7 +66,7 @@ std::size_t count_portable(const unsigned char* bytes, std::size_t n) noexcept {
 
 #if defined(__x86_64__)
 
-std::size_t count_sse2(const unsigned char* bytes, std::size_t n) noexcept {
+std::size_t count_gc_sse2(const unsigned char* bytes, std::size_t n) noexcept {
     const __m128i fold = _mm_set1_epi8(kFold), g = _mm_set1_epi8('g'), c = _mm_set1_epi8('c');
     std::size_t count = 0, i = 0;
     while (i + 16 <= n) {
@@ -78,7 +84,7 @@ std::size_t count_sse2(const unsigned char* bytes, std::size_t n) noexcept {
     return count + count_tail(bytes + i, n - i);
 }
 
-__attribute__((target("avx2"))) std::size_t count_avx2(const unsigned char* bytes, std::size_t n) noexcept {
+MX_AVX2_TARGET std::size_t count_gc_avx2(const unsigned char* bytes, std::size_t n) noexcept {
     const __m256i fold = _mm256_set1_epi8(kFold), g = _mm256_set1_epi8('g'), c = _mm256_set1_epi8('c');
     std::size_t count = 0, i = 0;
     while (i + 32 <= n) {
@@ -97,8 +103,7 @@ __attribute__((target("avx2"))) std::size_t count_avx2(const unsigned char* byte
     return count + count_tail(bytes + i, n - i);
 }
 
-__attribute__((target("avx512f,avx512bw"))) std::size_t count_avx512(const unsigned char* bytes,
-                                                                     std::size_t n) noexcept {
+MX_AVX512_TARGET std::size_t count_gc_avx512(const unsigned char* bytes, std::size_t n) noexcept {
     const __m512i fold = _mm512_set1_epi8(kFold), g = _mm512_set1_epi8('g'), c = _mm512_set1_epi8('c');
     const __m512i one = _mm512_set1_epi8(1);
     std::size_t count = 0, i = 0;
@@ -117,9 +122,9 @@ __attribute__((target("avx512f,avx512bw"))) std::size_t count_avx512(const unsig
 
 #endif
 
-#if defined(MARLINOX_HAVE_NEON_COUNT)
+#if defined(MARLINOX_HAVE_NEON)
 
-MX_NEON_TARGET std::size_t count_neon(const unsigned char* bytes, std::size_t n) noexcept {
+MX_NEON_TARGET std::size_t count_gc_neon(const unsigned char* bytes, std::size_t n) noexcept {
     const uint8x16_t fold = vdupq_n_u8(kFold), g = vdupq_n_u8('g'), c = vdupq_n_u8('c');
     std::size_t count = 0, i = 0;
     while (i + 16 <= n) {
@@ -137,39 +142,8 @@ MX_NEON_TARGET std::size_t count_neon(const unsigned char* bytes, std::size_t n)
 
 #endif
 
-using CountFunction = std::size_t (*)(const unsigned char*, std::size_t) noexcept;
-
-CountFunction count_function(ScanLevel level) noexcept {
-    switch (level) {
-#if defined(__x86_64__)
-        case ScanLevel::sse2: return count_sse2;
-        case ScanLevel::avx2: return count_avx2;
-        case ScanLevel::avx512: return count_avx512;
-#endif
-#if defined(MARLINOX_HAVE_NEON_COUNT)
-        case ScanLevel::neon: return count_neon;
-#endif
-        default: return count_portable;
-    }
-}
-
-CountFunction selected_count() noexcept {
-    static const CountFunction selected = count_function(selected_scan_level());
-    return selected;
-}
-
-double fraction(std::size_t gc, std::size_t length) noexcept {
-    return length == 0 ? 0.0 : static_cast<double>(gc) / static_cast<double>(length);
-}
-
-const unsigned char* bytes_of(std::string_view text) noexcept {
-    return reinterpret_cast<const unsigned char*>(text.data());
-}
-
-}  // namespace
-
 std::size_t count_gc_with(std::string_view text, ScanLevel level) noexcept {
-    return count_function(level)(bytes_of(text), text.size());
+    return kernels_for(level).count_gc(bytes_of(text), text.size());
 }
 
 double gc_content_with(std::string_view text, ScanLevel level) noexcept {
@@ -178,7 +152,7 @@ double gc_content_with(std::string_view text, ScanLevel level) noexcept {
 
 // Counting in size_t keeps texts beyond 4 GiB exact on 64-bit hosts.
 double calculate_gc_content_single(std::string_view sequence) {
-    return fraction(selected_count()(bytes_of(sequence), sequence.size()), sequence.size());
+    return fraction(selected_kernels().count_gc(bytes_of(sequence), sequence.size()), sequence.size());
 }
 
 }  // namespace marlinox::analysis

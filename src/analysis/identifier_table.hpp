@@ -11,18 +11,19 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <stdexcept>
 #include <string_view>
 #include <vector>
+
+#include "failure/internal_failure.hpp"
 
 namespace marlinox::analysis {
 
 class IdentifierTable {
 public:
     // Room for `expected` distinct keys: the entries are reserved once, and the
-    // index of 8-byte slots is at most half full, so nothing grows while the
-    // keys go in. Small slots matter: for a million identifiers the whole table
-    // is about 40 MB, where 40-byte slots cost 170 MB of fresh pages per call.
+    // index is at most half full, so nothing grows while the keys go in. The
+    // index holds 8-byte slots because every call pays for its fresh pages: a
+    // million identifiers take about 40 MB.
     explicit IdentifierTable(std::size_t expected)
         : slots_(std::bit_ceil(checked(expected) * 2 + 2)),
           shift_(64 - std::countr_zero(static_cast<std::uint64_t>(slots_.size()))) {
@@ -90,7 +91,7 @@ private:
     }
     // Slots number their entries in 32 bits.
     static std::size_t checked(std::size_t expected) {
-        if (expected >= UINT32_MAX) throw std::length_error("too many identifiers for one table");
+        if (expected >= UINT32_MAX) fail("too many identifiers for one table");
         return expected;
     }
 

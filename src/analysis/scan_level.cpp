@@ -1,7 +1,11 @@
+// The instruction sets this processor offers, and the one table of kernels
+// per level: the only place that picks a kernel for a level.
 #include "analysis/scan_level.hpp"
 
 #include <array>
 #include <cstddef>
+
+#include "analysis/level_kernels.hpp"
 
 #if defined(__arm__) && defined(__linux__)
 #include <sys/auxv.h>
@@ -41,6 +45,16 @@ const Levels& levels() noexcept {
     return detected;
 }
 
+constexpr LevelKernels kPortable{count_gc_portable, stop_scan_portable};
+#if defined(__x86_64__)
+constexpr LevelKernels kSse2{count_gc_sse2, stop_scan_sse2};
+constexpr LevelKernels kAvx2{count_gc_avx2, stop_scan_avx2};
+constexpr LevelKernels kAvx512{count_gc_avx512, stop_scan_avx512};
+#endif
+#if defined(MARLINOX_HAVE_NEON)
+constexpr LevelKernels kNeon{count_gc_neon, stop_scan_neon};
+#endif
+
 }  // namespace
 
 std::span<const ScanLevel> available_scan_levels() noexcept {
@@ -53,6 +67,25 @@ ScanLevel selected_scan_level() noexcept {
 #else
     return levels().list[levels().count - 1];
 #endif
+}
+
+const LevelKernels& kernels_for(ScanLevel level) noexcept {
+    switch (level) {
+#if defined(__x86_64__)
+        case ScanLevel::sse2: return kSse2;
+        case ScanLevel::avx2: return kAvx2;
+        case ScanLevel::avx512: return kAvx512;
+#endif
+#if defined(MARLINOX_HAVE_NEON)
+        case ScanLevel::neon: return kNeon;
+#endif
+        default: return kPortable;
+    }
+}
+
+const LevelKernels& selected_kernels() noexcept {
+    static const LevelKernels& selected = kernels_for(selected_scan_level());
+    return selected;
 }
 
 std::string_view scan_level_name(ScanLevel level) noexcept {

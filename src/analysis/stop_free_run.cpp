@@ -57,22 +57,6 @@ std::string describe(const utf8::Char& ch, std::string_view bytes) {
     return std::string(bytes);
 }
 
-// The text as valid UTF-8, each invalid byte replaced by U+FFFD, so the message
-// can always become a Python str.
-std::string printable_text(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t pos = 0; pos < text.size();) {
-        const utf8::Char ch = utf8::decode(text, pos);
-        if (ch.valid)
-            out.append(text.substr(pos, ch.length));
-        else
-            utf8::append(out, U'\uFFFD');
-        pos += ch.length;
-    }
-    return out;
-}
-
 [[noreturn]] void fail_not_char_boundary(std::string_view text, std::size_t index) {
     const utf8::Located at = utf8::locate(text, index);
     std::string_view quoted = text;
@@ -86,7 +70,7 @@ std::string printable_text(std::string_view text) {
     fail("byte index " + std::to_string(index) + " is not a char boundary; it is inside '" +
          describe(at.ch, text.substr(at.start, at.ch.length)) + "' (bytes " +
          std::to_string(at.start) + ".." + std::to_string(at.start + at.ch.length) + ") of `" +
-         printable_text(quoted) + "`" + std::string(ellipsis));
+         utf8::repair(quoted) + "`" + std::string(ellipsis));
 }
 
 }  // namespace

@@ -17,8 +17,9 @@
 // the stops. The same pass notes whether any byte is 0x80 or above, so callers
 // need no separate ASCII check. The classification exists for each instruction
 // set of ScanLevel; the scan around it is one template, inlined into one entry
-// function per level, so that each entry is compiled for its own instruction
-// set and nothing compiled for a wider one is ever shared with the others.
+// function per level (level_kernels.hpp), so that each entry is compiled for
+// its own instruction set and nothing compiled for a wider one is ever shared
+// with the others.
 // Defining MARLINOX_PORTABLE_SCAN makes the plain 64-bit classification the
 // selected one on any target, so it can be tested anywhere.
 
@@ -29,15 +30,14 @@
 #include <cstring>
 #include <optional>
 
-#include "analysis/scan_level.hpp"
+#include "analysis/level_kernels.hpp"
 #include "analysis/stop_free_run.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
-#if defined(__ARM_NEON) || (defined(__arm__) && defined(__ARM_FP) && !defined(__clang__))
+#if defined(MARLINOX_HAVE_NEON)
 #include <arm_neon.h>
-#define MARLINOX_HAVE_NEON_SCAN 1
 #endif
 
 // Fixed-count loops are unrolled so that every array index is a constant and
@@ -47,11 +47,6 @@
 // everything it calls is compiled into it, with its instruction set.
 #define MX_INLINE [[gnu::always_inline]] inline
 #define MX_ENTRY __attribute__((flatten))
-#if defined(__arm__) && !defined(__ARM_NEON)
-#define MX_NEON_TARGET __attribute__((target("fpu=neon")))
-#else
-#define MX_NEON_TARGET
-#endif
 
 namespace marlinox::analysis {
 namespace {
@@ -126,11 +121,11 @@ MX_INLINE Letters classify_sse2(const unsigned char* block) noexcept {
     return out;
 }
 
-__attribute__((target("avx2"))) inline Letters classify_avx2(const unsigned char* block) noexcept {
+MX_AVX2_TARGET inline Letters classify_avx2(const unsigned char* block) noexcept {
     const __m256i fold = _mm256_set1_epi8(kFold);
     const __m256i t = _mm256_set1_epi8('t'), a = _mm256_set1_epi8('a');
     const __m256i g = _mm256_set1_epi8('g'), c = _mm256_set1_epi8('c');
-    const auto bits = [](__m256i bytes) __attribute__((target("avx2"))) {
+    const auto bits = [](__m256i bytes) MX_AVX2_TARGET {
         return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(bytes)));
     };
     Letters out;
@@ -147,8 +142,7 @@ __attribute__((target("avx2"))) inline Letters classify_avx2(const unsigned char
     return out;
 }
 
-__attribute__((target("avx512f,avx512bw"))) inline Letters classify_avx512(
-    const unsigned char* block) noexcept {
+MX_AVX512_TARGET inline Letters classify_avx512(const unsigned char* block) noexcept {
     const __m512i raw = _mm512_loadu_si512(block);
     const __m512i bytes = _mm512_or_si512(raw, _mm512_set1_epi8(kFold));
     Letters out;
@@ -164,7 +158,7 @@ __attribute__((target("avx512f,avx512bw"))) inline Letters classify_avx512(
 
 // --- ARM Advanced SIMD classification ------------------------------------------
 
-#if defined(MARLINOX_HAVE_NEON_SCAN)
+#if defined(MARLINOX_HAVE_NEON)
 
 // Bit k of the result is the top bit of byte k of the four vectors, in order.
 MX_NEON_TARGET inline std::uint64_t neon_bits(uint8x16_t v0, uint8x16_t v1, uint8x16_t v2,
@@ -279,13 +273,6 @@ private:
     }
 };
 
-// The run, and whether every byte was below 0x80 (the run is only meaningful
-// then).
-struct AsciiScan {
-    std::size_t run = 0;
-    bool ascii = true;
-};
-
 template <Letters (*classify)(const unsigned char*) noexcept>
 MX_INLINE AsciiScan scan(std::string_view sequence) noexcept {
     const std::size_t m = sequence.size();
@@ -337,61 +324,45 @@ MX_INLINE AsciiScan scan(std::string_view sequence) noexcept {
     return {std::max(forward.widest, reverse.widest) / kCodon, high == 0};
 }
 
-// One entry per level, each compiled for its instruction set.
-MX_ENTRY AsciiScan scan_portable(std::string_view sequence) noexcept { return scan<classify_portable>(sequence); }
+}  // namespace
+
+MX_ENTRY AsciiScan stop_scan_portable(std::string_view sequence) noexcept {
+    return scan<classify_portable>(sequence);
+}
 #if defined(__x86_64__)
-MX_ENTRY AsciiScan scan_sse2(std::string_view sequence) noexcept { return scan<classify_sse2>(sequence); }
-__attribute__((target("avx2"))) MX_ENTRY AsciiScan scan_avx2(std::string_view sequence) noexcept {
+MX_ENTRY AsciiScan stop_scan_sse2(std::string_view sequence) noexcept { return scan<classify_sse2>(sequence); }
+MX_AVX2_TARGET MX_ENTRY AsciiScan stop_scan_avx2(std::string_view sequence) noexcept {
     return scan<classify_avx2>(sequence);
 }
-__attribute__((target("avx512f,avx512bw"))) MX_ENTRY AsciiScan scan_avx512(std::string_view sequence) noexcept {
+MX_AVX512_TARGET MX_ENTRY AsciiScan stop_scan_avx512(std::string_view sequence) noexcept {
     return scan<classify_avx512>(sequence);
 }
 #endif
-#if defined(MARLINOX_HAVE_NEON_SCAN)
-MX_NEON_TARGET MX_ENTRY AsciiScan scan_neon(std::string_view sequence) noexcept {
+#if defined(MARLINOX_HAVE_NEON)
+MX_NEON_TARGET MX_ENTRY AsciiScan stop_scan_neon(std::string_view sequence) noexcept {
     return scan<classify_neon>(sequence);
 }
 #endif
 
-using ScanFunction = AsciiScan (*)(std::string_view) noexcept;
+namespace {
 
-// The entry of `level`; the portable one for a level this build lacks.
-ScanFunction scan_function(ScanLevel level) noexcept {
-    switch (level) {
-#if defined(__x86_64__)
-        case ScanLevel::sse2: return scan_sse2;
-        case ScanLevel::avx2: return scan_avx2;
-        case ScanLevel::avx512: return scan_avx512;
-#endif
-#if defined(MARLINOX_HAVE_NEON_SCAN)
-        case ScanLevel::neon: return scan_neon;
-#endif
-        default: return scan_portable;
-    }
-}
-
-ScanFunction selected_scan() noexcept {
-    static const ScanFunction selected = scan_function(selected_scan_level());
-    return selected;
+std::optional<std::size_t> run_if_ascii(AsciiScan result) noexcept {
+    if (!result.ascii) return std::nullopt;
+    return result.run;
 }
 
 }  // namespace
 
 std::size_t stop_free_run_ascii(std::string_view sequence) noexcept {
-    return selected_scan()(sequence).run;
+    return selected_kernels().stop_scan(sequence).run;
 }
 
 std::optional<std::size_t> stop_free_run_if_ascii(std::string_view sequence) noexcept {
-    const AsciiScan result = selected_scan()(sequence);
-    if (!result.ascii) return std::nullopt;
-    return result.run;
+    return run_if_ascii(selected_kernels().stop_scan(sequence));
 }
 
 std::optional<std::size_t> stop_free_run_if_ascii(std::string_view sequence, ScanLevel level) noexcept {
-    const AsciiScan result = scan_function(level)(sequence);
-    if (!result.ascii) return std::nullopt;
-    return result.run;
+    return run_if_ascii(kernels_for(level).stop_scan(sequence));
 }
 
 bool is_ascii(std::string_view text) noexcept {

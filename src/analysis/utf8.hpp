@@ -1,4 +1,5 @@
-// UTF-8 decoding and encoding for the analysis kernels.
+// UTF-8 decoding, encoding and repair, for the analysis kernels and for the
+// texts of messages.
 //
 // Sequences reach the kernels as the UTF-8 encoding of Python strings, so they
 // are well-formed in practice; the decoder still accepts any bytes, because the
@@ -93,6 +94,22 @@ inline void append(std::string& out, char32_t cp) {
         put(0x80 | ((cp >> 6) & 0x3F));
         put(0x80 | (cp & 0x3F));
     }
+}
+
+// `bytes` as valid UTF-8: every byte that starts no well-formed character
+// becomes U+FFFD (an encoded lone surrogate becomes three of them).
+inline std::string repair(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t pos = 0; pos < bytes.size();) {
+        const Char ch = decode(bytes, pos);
+        if (ch.valid)
+            out.append(bytes.substr(pos, ch.length));
+        else
+            append(out, U'\uFFFD');
+        pos += ch.length;
+    }
+    return out;
 }
 
 }  // namespace marlinox::analysis::utf8

@@ -13,17 +13,6 @@
 namespace marlinox {
 namespace {
 
-void write_all(int fd, const std::string& text) {
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n <= 0) return;  // nothing sensible to do when stderr is gone
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-}
-
 std::string current_thread_name() {
     char name[64] = {};
     if (pthread_getname_np(pthread_self(), name, sizeof name) != 0 || name[0] == '\0')
@@ -44,7 +33,7 @@ bool backtrace_requested() {
 void write_backtrace() {
     void* frames[128];
     int depth = ::backtrace(frames, 128);
-    write_all(2, "stack backtrace:\n");
+    write_stderr("stack backtrace:\n");
     ::backtrace_symbols_fd(frames, depth, 2);
 }
 
@@ -56,7 +45,7 @@ void fail(std::string message, std::source_location where) {
                        ":" + std::to_string(where.line()) + ":\n" + message + "\n";
     if (!hint_printed.exchange(true))
         text += "note: run with `MARLINOX_BACKTRACE=1` environment variable to display a backtrace\n";
-    write_all(2, text);
+    write_stderr(text);
     if (backtrace_requested()) write_backtrace();
     throw InternalFailure(std::move(message));
 }
@@ -64,5 +53,13 @@ void fail(std::string message, std::source_location where) {
 void silence_failure_diagnostics() noexcept { diagnostics_silenced.store(true, std::memory_order_relaxed); }
 
 void resume_failure(std::string message) { throw InternalFailure(std::move(message)); }
+
+void write_stderr(std::string_view text) noexcept {
+    while (!text.empty()) {
+        const ssize_t n = ::write(2, text.data(), text.size());
+        if (n <= 0) return;
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
 
 }  // namespace marlinox

@@ -8,6 +8,7 @@
 #include <exception>
 #include <source_location>
 #include <string>
+#include <string_view>
 
 namespace marlinox {
 
@@ -34,5 +35,9 @@ void silence_failure_diagnostics() noexcept;
 // Throws InternalFailure without writing a diagnostic: continues a failure
 // whose diagnostic has already been written elsewhere.
 [[noreturn]] void resume_failure(std::string message);
+
+// Writes `text` to file descriptor 2 unbuffered, so that it is out before an
+// abort; gives up silently when the stream is gone.
+void write_stderr(std::string_view text) noexcept;
 
 }  // namespace marlinox

@@ -31,6 +31,7 @@
 #include <system_error>
 #include <vector>
 
+#include "failure/fault_injection.hpp"
 #include "failure/internal_failure.hpp"
 #include "parallel/parallel_ordered_map.hpp"
 #include "parallel/pool_size.hpp"
@@ -39,12 +40,6 @@
 namespace marlinox::parallel {
 namespace detail {
 namespace {
-
-#ifdef MARLINOX_TEST_HOOKS
-std::atomic<std::size_t> hook_failing_start{SIZE_MAX};
-std::atomic<bool> hook_stealing{true};
-std::atomic<std::size_t> hook_pieces{0};
-#endif
 
 constexpr std::size_t kStackSize = std::size_t{2} << 20;
 constexpr unsigned kPauseRounds = 6;   // rounds of 1, 2, 4, ... 32 pause instructions
@@ -155,12 +150,9 @@ public:
         pthread_attr_setstacksize(&attr, kStackSize);
         std::optional<std::string> error;
         for (std::size_t i = 0; i < size_; ++i) {
-            int rc;
-#ifdef MARLINOX_TEST_HOOKS
-            if (hook_failing_start.load() == i) rc = EAGAIN;
-            else
-#endif
-                rc = pthread_create(&threads_[i], &attr, &thread_entry, &workers_[i]);
+            const int rc = fault_injection::worker_start_refused(i)
+                               ? EAGAIN
+                               : pthread_create(&threads_[i], &attr, &thread_entry, &workers_[i]);
             if (rc == 0) {
                 // Named here rather than by the thread itself, so the name is
                 // in place before the pool is handed out.
@@ -243,14 +235,6 @@ private:
         for (std::size_t i = 0; i < started; ++i) pthread_join(threads_[i], nullptr);
     }
 
-    static bool stealing_enabled() noexcept {
-#ifdef MARLINOX_TEST_HOOKS
-        return hook_stealing.load(std::memory_order_relaxed);
-#else
-        return true;
-#endif
-    }
-
     // Wakes a sleeping worker for a newly queued job, unless a worker is
     // already looking for work (it will find the job, or see it when it
     // re-checks before sleeping).
@@ -276,7 +260,7 @@ private:
     }
 
     Job* steal(Worker& thief) {
-        if (size_ < 2 || !stealing_enabled()) return nullptr;
+        if (size_ < 2 || !fault_injection::stealing_enabled()) return nullptr;
         thief.rng ^= thief.rng << 13;
         thief.rng ^= thief.rng >> 17;
         thief.rng ^= thief.rng << 5;
@@ -303,7 +287,7 @@ private:
     // Whether `worker` would find a job now.
     bool work_visible(const Worker& worker) const {
         if (injected_.load() != 0) return true;
-        if (!stealing_enabled()) return false;
+        if (!fault_injection::stealing_enabled()) return false;
         for (std::size_t i = 0; i < size_; ++i)
             if (&workers_[i] != &worker && !workers_[i].deque.empty()) return true;
         return false;
@@ -424,9 +408,7 @@ Pool& the_pool() {
 }
 
 WrittenRange run_piece(const BatchOps& ops, std::size_t first, std::size_t count) {
-#ifdef MARLINOX_TEST_HOOKS
-    hook_pieces.fetch_add(1, std::memory_order_relaxed);
-#endif
+    fault_injection::count_piece_run();
     ops.run(ops.context, first, count);
     return {first, count};
 }
@@ -596,10 +578,6 @@ bool request_pool_size(std::size_t threads) {
 #ifdef MARLINOX_TEST_HOOKS
 namespace test_hooks {
 
-void fail_worker_start(std::size_t index) { detail::hook_failing_start.store(index); }
-void set_stealing(bool enabled) { detail::hook_stealing.store(enabled); }
-std::size_t pieces_run() { return detail::hook_pieces.load(); }
-void reset_pieces_run() { detail::hook_pieces.store(0); }
 bool pool_running() { return detail::global_pool().pool.load() != nullptr; }
 
 }  // namespace test_hooks

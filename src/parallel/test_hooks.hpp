@@ -1,5 +1,6 @@
-// Hooks into the worker pool for the test suite. They exist only in builds
-// with MARLINOX_TEST_HOOKS defined; the module shipped to users has none.
+// Hooks into the worker pool for the test suite: the switches behind the
+// pool's checks in failure/fault_injection.hpp, which holds their state. They
+// exist only in builds with MARLINOX_TEST_HOOKS defined.
 #pragma once
 
 #ifdef MARLINOX_TEST_HOOKS

@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <climits>
 #include <new>
-#include <stdexcept>
 
+#include "failure/fault_injection.hpp"
 #include "failure/internal_failure.hpp"
-#include "python/fault_injection.hpp"
 #include "python/objects.hpp"
 #include "python/once.hpp"
 
@@ -98,7 +97,6 @@ Result<Batch<T>> extract_sequence(PyObject* argument, Convert convert) {
             batch.items.reserve(room);
             batch.kept.reserve(room);
         } catch (const std::bad_alloc&) {
-        } catch (const std::length_error&) {
         }  // a reservation that fails reserves nothing; the list still grows
     }
 
@@ -236,7 +234,7 @@ PyRef to_python(std::tuple<Text, std::size_t, double>& item) {
 
 template <class T>
 PyRef into_list(parallel::OrderedResults<T> results) {
-    PyRef list = new_object(fault_active("result_list")
+    PyRef list = new_object(fault_injection::active("result_list")
                                 ? PyErr_NoMemory()
                                 : PyList_New(static_cast<Py_ssize_t>(results.size())));
     for (std::size_t i = 0; i < results.size(); ++i)

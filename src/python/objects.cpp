@@ -20,28 +20,14 @@ PyRef new_str(std::string_view utf8) {
     return new_object(PyUnicode_FromStringAndSize(utf8.data(), static_cast<Py_ssize_t>(utf8.size())));
 }
 
-std::string repair_utf8(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    for (std::size_t i = 0; i < bytes.size();) {
-        const analysis::utf8::Char ch = analysis::utf8::decode(bytes, i);
-        if (ch.valid)
-            out.append(bytes.substr(i, ch.length));
-        else
-            out += "\xEF\xBF\xBD";  // U+FFFD
-        i += ch.length;
-    }
-    return out;
-}
-
 std::string utf8_lossy(PyObject* text) {
     Py_ssize_t size = 0;
     if (const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size))
         return std::string(utf8, static_cast<std::size_t>(size));
     (void)PyErr::take();  // lone surrogates: encode them anyway, then repair
     PyRef bytes = new_object(PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass"));
-    return repair_utf8(std::string_view(PyBytes_AS_STRING(bytes.get()),
-                                        static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get()))));
+    return analysis::utf8::repair(std::string_view(
+        PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get()))));
 }
 
 Result<std::string> display_text(PyObject* object) {

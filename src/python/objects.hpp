@@ -9,13 +9,13 @@
 
 namespace marlinox::py {
 
-// The null-result rule: a NULL from an object-creating interpreter call reports
-// the pending exception through the unraisable hook and starts the internal
-// failure "PyObject pointer is null". Otherwise takes over the new reference.
+// Takes over the new reference an object-creating interpreter call returned.
+// A NULL instead reports the pending exception through the unraisable hook and
+// starts the internal failure "PyObject pointer is null".
 PyRef new_object(PyObject* object,
                  std::source_location where = std::source_location::current());
 
-// A new str from UTF-8 bytes (null-result rule on failure).
+// A new str from UTF-8 bytes; a failure is handled as by new_object.
 PyRef new_str(std::string_view utf8);
 
 // Text of a Python str as UTF-8; lone surrogates are encoded with
@@ -26,10 +26,6 @@ std::string utf8_lossy(PyObject* text);
 // Exception, it goes to the unraisable hook and "<unprintable {type} object>"
 // stands in its place. Any other failure (KeyboardInterrupt, ...) is returned.
 Result<std::string> display_text(PyObject* object);
-
-// Replaces every byte that does not belong to a well-formed UTF-8 character by
-// U+FFFD (an encoded lone surrogate becomes three of them).
-std::string repair_utf8(std::string_view bytes);
 
 // The two interned attribute names the module needs, created once per process.
 PyObject* interned_name();  // "__name__"

@@ -1,11 +1,9 @@
 #include "python/panic.hpp"
 
-#include <unistd.h>
-
 #include <cstdlib>
 
+#include "failure/fault_injection.hpp"
 #include "failure/internal_failure.hpp"
-#include "python/fault_injection.hpp"
 #include "python/objects.hpp"
 #include "python/once.hpp"
 
@@ -22,20 +20,12 @@ constexpr const char* panic_doc =
 
 GilOnceCell panic_cell;
 
-void write_stderr(std::string_view text) {
-    while (!text.empty()) {
-        ssize_t n = ::write(2, text.data(), text.size());
-        if (n <= 0) return;
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
-
 }  // namespace
 
 Result<PyObject*> try_panic_exception_class() {
     std::optional<PyErr> failure;
     PyObject* type = panic_cell.get_or_create([&]() -> PyObject* {
-        PyObject* created = fault_active("panic_class")
+        PyObject* created = fault_injection::active("panic_class")
                                 ? (PyErr_NoMemory(), nullptr)
                                 : PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", panic_doc,
                                                             PyExc_BaseException, nullptr);

@@ -1,7 +1,7 @@
 #include "python/pyerr.hpp"
 
+#include "failure/fault_injection.hpp"
 #include "failure/internal_failure.hpp"
-#include "python/fault_injection.hpp"
 #include "python/objects.hpp"
 #include "python/panic.hpp"
 #include "python/result.hpp"
@@ -47,7 +47,7 @@ struct Produced {
 };
 
 PyRef message_object(const std::string& message) {
-    if (fault_active("lazy_message")) return PyRef::steal(PyErr_NoMemory());
+    if (fault_injection::active("lazy_message")) return PyRef::steal(PyErr_NoMemory());
     return PyRef::steal(PyUnicode_FromStringAndSize(message.data(),
                                                     static_cast<Py_ssize_t>(message.size())));
 }

@@ -34,7 +34,6 @@ public:
     explicit operator bool() const noexcept { return object_ != nullptr; }
     // Hands the reference to the caller (e.g. to return it to the interpreter).
     [[nodiscard]] PyObject* release() noexcept { return std::exchange(object_, nullptr); }
-    PyRef clone() const noexcept { return borrow(object_); }
 
 private:
     explicit PyRef(PyObject* object) noexcept : object_(object) {}

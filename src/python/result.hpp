@@ -1,5 +1,24 @@
-// Result<T>: the value of an operation that can fail in the ordinary way, or
-// the PyErr that stopped it. Callers pass the first PyErr on unchanged.
+// How failures travel through the binding.
+//
+// An ordinary failure (a bad argument, an exception raised by the Python code
+// the module calls) is a PyErr, returned as the error of a Result<T>: callers
+// release what they hold and pass the first PyErr on unchanged.
+//
+// Two failures are C++ exceptions, because they must unwind through native
+// code that knows nothing of Python (the kernels, the worker pool):
+// InternalFailure, started by fail() when the module cannot go on, and
+// std::bad_alloc when native memory runs out. Nothing else is thrown: a
+// library error that can arise is turned into one of these where it arises.
+// A PyErr becomes an InternalFailure only where the module cannot go on
+// without the value (fail() with describe() of the error).
+//
+// Both are caught by catch_failures (entry.hpp), around the body of each call
+// entry and the module body, which turns an InternalFailure into a
+// PanicException and std::bad_alloc into MemoryError; the worker pool carries
+// them from its threads to the calling one on the way. Elsewhere only a
+// reservation that may fail without harm catches its std::bad_alloc. What
+// fails while the caught error is raised has no catch point left:
+// raise_at_boundary keeps the interpreter's own exception, or aborts.
 #pragma once
 
 #include <utility>
@@ -11,6 +30,7 @@ namespace marlinox::py {
 
 struct Ok {};
 
+// The value of an operation, or the PyErr that stopped it.
 template <class T>
 class [[nodiscard]] Result {
 public:

@@ -1,0 +1,63 @@
+// The kernels that exist once per instruction set, and the table of them: one
+// row per ScanLevel, filled and chosen in scan_level.cpp. The kernel files
+// define the entries; everything else reaches them through the table.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "analysis/scan_level.hpp"
+
+#if defined(__ARM_NEON) || (defined(__arm__) && defined(__ARM_FP) && !defined(__clang__))
+#define MARLINOX_HAVE_NEON 1
+#endif
+
+// Entries for a level beyond the build's baseline are compiled for that level
+// alone; declarations and definitions carry the same target.
+#define MX_AVX2_TARGET __attribute__((target("avx2")))
+#define MX_AVX512_TARGET __attribute__((target("avx512f,avx512bw")))
+#if defined(__arm__) && !defined(__ARM_NEON)
+#define MX_NEON_TARGET __attribute__((target("fpu=neon")))
+#else
+#define MX_NEON_TARGET
+#endif
+
+namespace marlinox::analysis {
+
+// The stop-free run of an ASCII text, and whether every byte was below 0x80
+// (the run is only meaningful then).
+struct AsciiScan {
+    std::size_t run = 0;
+    bool ascii = true;
+};
+
+using CountGcKernel = std::size_t (*)(const unsigned char* bytes, std::size_t n) noexcept;
+using StopScanKernel = AsciiScan (*)(std::string_view sequence) noexcept;
+
+struct LevelKernels {
+    CountGcKernel count_gc;
+    StopScanKernel stop_scan;
+};
+
+// The row of `level`; the portable one for a level this build lacks.
+const LevelKernels& kernels_for(ScanLevel level) noexcept;
+
+// The row of selected_scan_level(), chosen on first use.
+const LevelKernels& selected_kernels() noexcept;
+
+std::size_t count_gc_portable(const unsigned char* bytes, std::size_t n) noexcept;
+AsciiScan stop_scan_portable(std::string_view sequence) noexcept;
+#if defined(__x86_64__)
+std::size_t count_gc_sse2(const unsigned char* bytes, std::size_t n) noexcept;
+AsciiScan stop_scan_sse2(std::string_view sequence) noexcept;
+MX_AVX2_TARGET std::size_t count_gc_avx2(const unsigned char* bytes, std::size_t n) noexcept;
+MX_AVX2_TARGET AsciiScan stop_scan_avx2(std::string_view sequence) noexcept;
+MX_AVX512_TARGET std::size_t count_gc_avx512(const unsigned char* bytes, std::size_t n) noexcept;
+MX_AVX512_TARGET AsciiScan stop_scan_avx512(std::string_view sequence) noexcept;
+#endif
+#if defined(MARLINOX_HAVE_NEON)
+MX_NEON_TARGET std::size_t count_gc_neon(const unsigned char* bytes, std::size_t n) noexcept;
+MX_NEON_TARGET AsciiScan stop_scan_neon(std::string_view sequence) noexcept;
+#endif
+
+}  // namespace marlinox::analysis
