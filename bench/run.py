@@ -104,6 +104,11 @@ class Timings:
     def median(self, name):
         return statistics.median(self.samples[name])
 
+    def ratio(self, numerator, denominator):
+        """Median, lowest and highest of the per-round ratios of two tasks."""
+        ratios = sorted(a / b for a, b in zip(self.samples[numerator], self.samples[denominator]))
+        return statistics.median(ratios), ratios[0], ratios[-1]
+
 
 def per_call(fn, calls=2000):
     samples = []
@@ -213,6 +218,8 @@ def main():
         [peers.str_count_gc(s) for s in reads[:5000]]
     runs = marlinox.calculate_stop_free_runs_with_ids(read_pairs)
     gcs = marlinox.calculate_gc_content(read_pairs)
+    # Lookups in the order of the table would walk it like an array.
+    random.Random(3).shuffle(gcs)
     assert marlinox.calculate_run_probability(runs[:5000], gcs[:5000]) == \
         peers.python_run_probability(runs[:5000], gcs[:5000])
 
@@ -346,6 +353,16 @@ def report(t, long_bytes, bio_bytes, n_reads, genomes, hand_off, single, default
     print("|---|---|")
     for text, value in ratios:
         print(f"| {text} | {value} |")
+    print()
+    print("| ratio of the same round's times | median | lowest | highest |")
+    print("|---|---|---|---|")
+    for text, numerator, denominator in (
+            ("run probability: pure Python / marlinox", "reads: pure Python run probability",
+             "reads: marlinox run probability"),
+            ("reads: runs with ids / [s.encode() for s in reads]", "reads: marlinox runs with ids",
+             "reads: [s.encode() for s in seqs]"),
+            ("reads: GC / [s.encode() for s in reads]", "reads: marlinox GC", "reads: [s.encode() for s in seqs]")):
+        print(f"| {text} | " + " | ".join(f"{x:.2f}" for x in t.ratio(numerator, denominator)) + " |")
 
 
 def cpu_model():

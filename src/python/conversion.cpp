@@ -223,6 +223,10 @@ PyRef tuple_of(Items&... items) {
     PyRef tuple = new_object(PyTuple_New(sizeof...(Items)));
     for (std::size_t i = 0; i < sizeof...(Items); ++i)
         PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), elements[i].release());
+    // A str and numbers can't take part in a reference cycle, so neither can
+    // the tuple. The collector would untrack it at its first pass anyway, but
+    // only after walking every result tuple once.
+    PyObject_GC_UnTrack(tuple.get());
     return tuple;
 }
 
