@@ -349,6 +349,7 @@ alignas(64) constexpr ByteTable kWindowFirst = window_table(0b1111, 0, 0, 0b0100
 alignas(64) constexpr ByteTable kWindowSecond = window_table(0b0100, 0b0001, 0b0010, 0b1000);
 alignas(64) constexpr ByteTable kWindowThird = window_table(0, 0b1111, 0b0001, 0);
 constexpr char kForwardPatterns = 0b0011;
+constexpr std::size_t kPrefetchBlocks = 32;
 constexpr char kReversePatterns = 0b1100;
 
 struct WindowTables {
@@ -467,8 +468,12 @@ MX_INLINE MX_AVX512VBMI_TARGET AsciiScan scan_avx512vbmi(std::string_view sequen
     }
     if (index < blocks) {
         VectorFrames frames(forward, reverse, index * kBlock, phase);
-        for (; index < direct; ++index) frames.stops(vector_stops(bytes + index * kBlock, tables, high));
-        for (; index < blocks; ++index) frames.stops(vector_stops(block_at(index), tables, high));
+        for (; index < blocks; ++index) {
+            // The hardware prefetcher alone leaves this loop waiting on memory.
+            if (index + kPrefetchBlocks < direct)
+                _mm_prefetch(reinterpret_cast<const char*>(bytes + (index + kPrefetchBlocks) * kBlock), _MM_HINT_T0);
+            frames.stops(vector_stops(block_at(index), tables, high));
+        }
         frames.store(forward, reverse, index * kBlock);
     }
     forward.finish(m);
