@@ -324,7 +324,7 @@ def report(t, long_bytes, bio_bytes, n_reads, genomes, hand_off, single, default
     memcpy_rate = kernels.get("memcpy")
     levels = {k.split("/", 1)[1]: v for k, v in kernels.items()
               if k.startswith("stop_free_run/") and k.split("/", 1)[1] in
-              ("portable", "sse2", "avx2", "avx512", "neon")}
+              ("portable", "sse2", "avx2", "avx512", "avx512vbmi", "neon")}
     if memcpy_rate and levels:
         baseline = "sse2" if "sse2" in levels else "portable"
         best = max(levels, key=levels.get)

@@ -16,6 +16,7 @@
 // alone; declarations and definitions carry the same target.
 #define MX_AVX2_TARGET __attribute__((target("avx2")))
 #define MX_AVX512_TARGET __attribute__((target("avx512f,avx512bw")))
+#define MX_AVX512VBMI_TARGET __attribute__((target("avx512f,avx512bw,avx512cd,avx512vbmi")))
 #if defined(__arm__) && !defined(__ARM_NEON)
 #define MX_NEON_TARGET __attribute__((target("fpu=neon")))
 #else
@@ -54,6 +55,7 @@ MX_AVX2_TARGET std::size_t count_gc_avx2(const unsigned char* bytes, std::size_t
 MX_AVX2_TARGET AsciiScan stop_scan_avx2(std::string_view sequence) noexcept;
 MX_AVX512_TARGET std::size_t count_gc_avx512(const unsigned char* bytes, std::size_t n) noexcept;
 MX_AVX512_TARGET AsciiScan stop_scan_avx512(std::string_view sequence) noexcept;
+MX_AVX512VBMI_TARGET AsciiScan stop_scan_avx512vbmi(std::string_view sequence) noexcept;
 #endif
 #if defined(MARLINOX_HAVE_NEON)
 MX_NEON_TARGET std::size_t count_gc_neon(const unsigned char* bytes, std::size_t n) noexcept;

@@ -15,7 +15,7 @@ namespace marlinox::analysis {
 namespace {
 
 struct Levels {
-    std::array<ScanLevel, 4> list{};
+    std::array<ScanLevel, 5> list{};
     std::size_t count = 0;
     void add(ScanLevel level) noexcept { list[count++] = level; }
 };
@@ -29,8 +29,11 @@ Levels detect() noexcept {
     // registers (XGETBV), not just the processor's.
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2")) levels.add(ScanLevel::avx2);
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"))
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) {
         levels.add(ScanLevel::avx512);
+        if (__builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("avx512vbmi"))
+            levels.add(ScanLevel::avx512vbmi);
+    }
 #elif defined(__aarch64__)
     levels.add(ScanLevel::neon);
 #elif defined(__arm__) && defined(__linux__)
@@ -50,6 +53,7 @@ constexpr LevelKernels kPortable{count_gc_portable, stop_scan_portable};
 constexpr LevelKernels kSse2{count_gc_sse2, stop_scan_sse2};
 constexpr LevelKernels kAvx2{count_gc_avx2, stop_scan_avx2};
 constexpr LevelKernels kAvx512{count_gc_avx512, stop_scan_avx512};
+constexpr LevelKernels kAvx512Vbmi{count_gc_avx512, stop_scan_avx512vbmi};
 #endif
 #if defined(MARLINOX_HAVE_NEON)
 constexpr LevelKernels kNeon{count_gc_neon, stop_scan_neon};
@@ -75,6 +79,7 @@ const LevelKernels& kernels_for(ScanLevel level) noexcept {
         case ScanLevel::sse2: return kSse2;
         case ScanLevel::avx2: return kAvx2;
         case ScanLevel::avx512: return kAvx512;
+        case ScanLevel::avx512vbmi: return kAvx512Vbmi;
 #endif
 #if defined(MARLINOX_HAVE_NEON)
         case ScanLevel::neon: return kNeon;
@@ -94,6 +99,7 @@ std::string_view scan_level_name(ScanLevel level) noexcept {
         case ScanLevel::sse2: return "sse2";
         case ScanLevel::avx2: return "avx2";
         case ScanLevel::avx512: return "avx512";
+        case ScanLevel::avx512vbmi: return "avx512vbmi";
         case ScanLevel::neon: return "neon";
     }
     return "unknown";

@@ -13,6 +13,7 @@ enum class ScanLevel {
     sse2,      // x86_64 baseline
     avx2,      // x86_64, chosen at run time
     avx512,    // x86_64 with AVX-512 F and BW, chosen at run time
+    avx512vbmi,  // avx512 plus CD and VBMI (byte permutes), chosen at run time
     neon,      // ARM Advanced SIMD: baseline on AArch64, optional on 32-bit ARM
 };
 
