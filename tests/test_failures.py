@@ -209,20 +209,26 @@ def test_panic_class_creation_failure_fails_the_import_and_is_retried():
 
 
 @needs_hooks
-def test_null_result_reports_unraisable_then_panics():
-    result = run_python("""
-        import os, sys, marlinox
+@pytest.mark.parametrize("call, expected", [
+    ("calculate_stop_free_run(['ATG', 'TAA'])", "[1, 1]"),
+    ("calculate_gc_content([('a', 'GC'), ('b', 'AT')])", "[('a', 1.0), ('b', 0.0)]"),
+])
+def test_null_result_reports_unraisable_then_panics(call, expected):
+    # The collector, paused while results are built, comes back as it was.
+    result = run_python(f"""
+        import gc, os, sys, marlinox
         seen = []
         sys.unraisablehook = lambda info: seen.append(type(info.exc_value).__name__)
         os.environ["MARLINOX_FAULTS"] = "result_list"
         try:
-            marlinox.calculate_stop_free_run(["ATG", "TAA"])
+            marlinox.{call}
         except BaseException as error:
-            print(type(error).__name__, error.args)
+            print(type(error).__name__, error.args, gc.isenabled())
         del os.environ["MARLINOX_FAULTS"]
-        print(seen, marlinox.calculate_stop_free_run(["ATG", "TAA"]))
+        gc.disable()
+        print(seen, marlinox.{call}, gc.isenabled())
     """)
     assert result.returncode == 0, result.stderr
-    assert result.stdout.splitlines() == ["PanicException ('PyObject pointer is null',)",
-                                          "['MemoryError'] [1, 1]"]
+    assert result.stdout.splitlines() == ["PanicException ('PyObject pointer is null',) True",
+                                          f"['MemoryError'] {expected} False"]
     assert "PyObject pointer is null" in result.stderr

@@ -4,12 +4,16 @@
 // results are returned.
 //
 // Batches of 0 or 1 items run on the calling thread; larger batches run on the
-// process-wide worker pool while the caller blocks. The batch is cut into
+// process-wide worker pool while the caller blocks. A caller with work of its
+// own that does not depend on the results (building the parts of its output
+// that come from the input) passes it as `meanwhile`: it runs on the calling
+// thread while the pool works, and the map returns once both are done. The batch is cut into
 // pieces by a split budget (see split_piece); every result is built in place
 // in its own slot of the output, exactly once.
 #pragma once
 
 #include <cstddef>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <new>
@@ -50,10 +54,18 @@ struct BatchOps {
     void (*release)(void* context, std::size_t first, std::size_t count) noexcept;
 };
 
+// Work of the calling thread, run while the pool works on its batch.
+struct CallerWork {
+    void* context = nullptr;
+    void (*run)(void* context) = nullptr;
+};
+
 // Runs a whole batch of n items and returns the joined written range; rethrows
 // the failure of the first failing item in input order (every result already
-// built has been released by then). Creates the pool if needed.
-WrittenRange run_batch(const BatchOps& ops, std::size_t n);
+// built has been released by then). Creates the pool if needed. `meanwhile`
+// runs on the calling thread, on its own; its failure is rethrown only when
+// the batch itself succeeded (and its results have then been released).
+WrittenRange run_batch(const BatchOps& ops, std::size_t n, CallerWork meanwhile = {});
 
 // The piece rule. For a piece of `len` items with split budget `budget`,
 // decides whether it splits; if so, updates `budget` to the budget both halves
@@ -130,8 +142,8 @@ struct MapContext {
 
 }  // namespace detail
 
-template <class In, class F>
-auto parallel_ordered_map(std::span<const In> items, F&& f)
+template <class In, class F, class Meanwhile = std::nullptr_t>
+auto parallel_ordered_map(std::span<const In> items, F&& f, Meanwhile&& meanwhile = nullptr)
     -> OrderedResults<std::invoke_result_t<F&, const In&>> {
     using Out = std::invoke_result_t<F&, const In&>;
     static_assert(std::is_object_v<Out>, "the per-item function must return a value");
@@ -140,7 +152,12 @@ auto parallel_ordered_map(std::span<const In> items, F&& f)
     OrderedResults<Out> out(items.size());
     Context context{items.data(), out.slot(0), std::addressof(f)};
     const detail::BatchOps ops{&context, &Context::run, &Context::release};
-    const detail::WrittenRange written = detail::run_batch(ops, items.size());
+    detail::CallerWork caller_work;
+    if constexpr (!std::is_null_pointer_v<std::remove_cvref_t<Meanwhile>>) {
+        caller_work.context = std::addressof(meanwhile);
+        caller_work.run = [](void* work) { std::invoke(*static_cast<std::remove_reference_t<Meanwhile>*>(work)); };
+    }
+    const detail::WrittenRange written = detail::run_batch(ops, items.size(), caller_work);
     if (written.count != items.size()) {
         ops.release(ops.context, written.start, written.count);
         detail::fail_total_writes(items.size(), written.count);

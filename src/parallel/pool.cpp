@@ -538,19 +538,49 @@ struct RootJob final : Job {
 
 }  // namespace
 
-WrittenRange run_batch(const BatchOps& ops, std::size_t n) {
+namespace {
+
+// Runs the caller's own work and keeps its failure for later: the batch must
+// finish, and its failure comes first, before the caller's is rethrown.
+std::exception_ptr run_caller_work(CallerWork work) noexcept {
+    if (work.run == nullptr) return nullptr;
+    try {
+        work.run(work.context);
+    } catch (...) {
+        return std::current_exception();
+    }
+    return nullptr;
+}
+
+WrittenRange after_caller_work(const BatchOps& ops, WrittenRange written, std::exception_ptr caller_error) {
+    if (caller_error) {
+        ops.release(ops.context, written.start, written.count);
+        std::rethrow_exception(caller_error);
+    }
+    return written;
+}
+
+}  // namespace
+
+WrittenRange run_batch(const BatchOps& ops, std::size_t n, CallerWork meanwhile) {
     Pool& pool = the_pool();
     std::size_t budget = pool.size();
     // Called from a worker (an item that maps a batch of its own): the batch
     // is just another piece of work on this worker.
-    if (Worker* worker = tls_worker; worker && worker->pool == &pool)
-        return process(*worker, ops, 0, n, budget, false);
-    if (!split_piece(n, budget, false, pool.size())) return run_piece(ops, 0, n);
+    if (Worker* worker = tls_worker; worker && worker->pool == &pool) {
+        std::exception_ptr caller_error = run_caller_work(meanwhile);
+        return after_caller_work(ops, process(*worker, ops, 0, n, budget, false), caller_error);
+    }
+    if (!split_piece(n, budget, false, pool.size())) {
+        std::exception_ptr caller_error = run_caller_work(meanwhile);
+        return after_caller_work(ops, run_piece(ops, 0, n), caller_error);
+    }
     RootJob root(ops, n, budget);
     pool.inject(&root);
+    std::exception_ptr caller_error = run_caller_work(meanwhile);
     root.wait();
     if (root.error) std::rethrow_exception(root.error);
-    return root.result;
+    return after_caller_work(ops, root.result, caller_error);
 }
 
 WrittenRange join_written(WrittenRange left, WrittenRange right, const BatchOps& ops) noexcept {

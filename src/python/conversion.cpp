@@ -211,55 +211,84 @@ Result<Batch<FractionPair>> extract_fraction_pairs(PyObject* argument, std::stri
 
 namespace {
 
-PyRef to_python(std::size_t run_length) {
-    return new_object(PyLong_FromUnsignedLongLong(run_length));
-}
+PyRef to_python(std::size_t run_length) { return new_object(PyLong_FromUnsignedLongLong(run_length)); }
 PyRef to_python(double value) { return new_object(PyFloat_FromDouble(value)); }
-PyRef to_python(Text& text) { return new_str(text); }
 
-template <class... Items>
-PyRef tuple_of(Items&... items) {
-    PyRef elements[] = {to_python(items)...};
-    PyRef tuple = new_object(PyTuple_New(sizeof...(Items)));
-    for (std::size_t i = 0; i < sizeof...(Items); ++i)
-        PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), elements[i].release());
-    // A str and numbers can't take part in a reference cycle, so neither can
-    // the tuple. The collector would untrack it at its first pass anyway, but
-    // only after walking every result tuple once.
-    PyObject_GC_UnTrack(tuple.get());
-    return tuple;
+PyRef new_list(std::size_t count) {
+    return new_object(fault_injection::active("result_list") ? PyErr_NoMemory()
+                                                              : PyList_New(static_cast<Py_ssize_t>(count)));
 }
 
-PyRef to_python(std::pair<Text, std::size_t>& item) { return tuple_of(item.first, item.second); }
-PyRef to_python(std::pair<Text, double>& item) { return tuple_of(item.first, item.second); }
-PyRef to_python(std::tuple<Text, std::size_t, double>& item) {
-    return tuple_of(std::get<0>(item), std::get<1>(item), std::get<2>(item));
+// Puts the values of one item behind its identifier.
+void set_values(PyObject* tuple, std::size_t run_length) {
+    PyTuple_SET_ITEM(tuple, 1, to_python(run_length).release());
 }
-
-template <class T>
-PyRef into_list(parallel::OrderedResults<T> results) {
-    PyRef list = new_object(fault_injection::active("result_list")
-                                ? PyErr_NoMemory()
-                                : PyList_New(static_cast<Py_ssize_t>(results.size())));
-    for (std::size_t i = 0; i < results.size(); ++i)
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), to_python(results[i]).release());
-    return list;
+void set_values(PyObject* tuple, double value) { PyTuple_SET_ITEM(tuple, 1, to_python(value).release()); }
+void set_values(PyObject* tuple, const std::pair<std::size_t, double>& values) {
+    PyTuple_SET_ITEM(tuple, 1, to_python(values.first).release());
+    PyTuple_SET_ITEM(tuple, 2, to_python(values.second).release());
 }
 
 }  // namespace
 
 PyRef owned_sequence_into_pyobject(parallel::OrderedResults<std::size_t> results) {
-    return into_list(std::move(results));
+    PyRef list = new_list(results.size());
+    for (std::size_t i = 0; i < results.size(); ++i)
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), to_python(results[i]).release());
+    return list;
 }
-PyRef owned_sequence_into_pyobject(parallel::OrderedResults<std::pair<Text, std::size_t>> results) {
-    return into_list(std::move(results));
+
+// Every result tuple is untracked as it is built, yet each allocation still
+// counts towards the next collection: a million of them would start hundreds
+// of collections, each walking the caller's old objects for nothing. Nothing
+// that runs while results are built can create a cycle or run Python code.
+// Without the interpreter lock other threads could switch the collector at
+// the same moment, so that build leaves it alone.
+CollectorPause::CollectorPause() noexcept {
+#ifndef Py_GIL_DISABLED
+    was_enabled_ = PyGC_Disable() != 0;
+#endif
 }
-PyRef owned_sequence_into_pyobject(
-    parallel::OrderedResults<std::tuple<Text, std::size_t, double>> results) {
-    return into_list(std::move(results));
+
+CollectorPause::~CollectorPause() {
+    if (was_enabled_) PyGC_Enable();
 }
-PyRef owned_sequence_into_pyobject(parallel::OrderedResults<std::pair<Text, double>> results) {
-    return into_list(std::move(results));
+
+// A list left unfinished holds tuples with empty value slots; releasing it
+// releases them.
+IdentifiedResults::IdentifiedResults(std::size_t count, std::size_t values_per_item)
+    : count_(count), arity_(static_cast<Py_ssize_t>(values_per_item + 1)), list_(new_list(count)) {}
+
+void IdentifiedResults::add_identifier(Text identifier) {
+    PyRef text = new_str(identifier);
+    PyObject* tuple = new_object(PyTuple_New(arity_)).release();
+    PyList_SET_ITEM(list_.get(), static_cast<Py_ssize_t>(added_++), tuple);
+    PyTuple_SET_ITEM(tuple, 0, text.release());
+    // A str and numbers can't take part in a reference cycle, so neither can
+    // the tuple. The collector would untrack it at its first pass anyway, but
+    // only after walking every result tuple once.
+    PyObject_GC_UnTrack(tuple);
+}
+
+template <class T>
+PyRef IdentifiedResults::finish_with(parallel::OrderedResults<T>& values) {
+    if (added_ != count_ || values.size() != count_)
+        fail("expected " + std::to_string(count_) + " results, but got " + std::to_string(values.size()));
+    PyObject* const* tuples = PySequence_Fast_ITEMS(list_.get());
+    // The tuples were built a while ago and have left the caches: ask for
+    // them some way ahead of their turn.
+    constexpr std::size_t ahead = 16;
+    for (std::size_t i = 0; i < count_; ++i) {
+        if (i + ahead < count_) __builtin_prefetch(tuples[i + ahead], 1);
+        set_values(tuples[i], values[i]);
+    }
+    return std::move(list_);
+}
+
+PyRef IdentifiedResults::finish(parallel::OrderedResults<std::size_t> runs) { return finish_with(runs); }
+PyRef IdentifiedResults::finish(parallel::OrderedResults<double> values) { return finish_with(values); }
+PyRef IdentifiedResults::finish(parallel::OrderedResults<std::pair<std::size_t, double>> values) {
+    return finish_with(values);
 }
 
 }  // namespace marlinox::py

@@ -85,11 +85,50 @@ Result<Batch<TextPair>> extract_text_pairs(PyObject* argument, std::string_view 
 Result<Batch<RunLengthPair>> extract_run_length_pairs(PyObject* argument, std::string_view name);
 Result<Batch<FractionPair>> extract_fraction_pairs(PyObject* argument, std::string_view name);
 
-// Result conversion; each consumes its vector and returns a new list.
+// Result conversion: consumes the vector and returns a new list.
 PyRef owned_sequence_into_pyobject(parallel::OrderedResults<std::size_t> results);
-PyRef owned_sequence_into_pyobject(parallel::OrderedResults<std::pair<Text, std::size_t>> results);
-PyRef owned_sequence_into_pyobject(
-    parallel::OrderedResults<std::tuple<Text, std::size_t, double>> results);
-PyRef owned_sequence_into_pyobject(parallel::OrderedResults<std::pair<Text, double>> results);
+
+// Keeps the cyclic collector from running while results are built, and
+// restores its previous state.
+class CollectorPause {
+public:
+    CollectorPause() noexcept;
+    CollectorPause(const CollectorPause&) = delete;
+    CollectorPause& operator=(const CollectorPause&) = delete;
+    ~CollectorPause();
+
+private:
+    bool was_enabled_ = false;
+};
+
+// A result list of (identifier, value, ...) tuples, built in two steps so that
+// the first can run on the calling thread while the pool computes the values:
+// add_identifier creates each tuple with a new str of its identifier in front,
+// finish puts the values behind it and hands the list over. The collector is
+// paused from construction to destruction (see CollectorPause).
+class IdentifiedResults {
+public:
+    IdentifiedResults(std::size_t count, std::size_t values_per_item);
+    IdentifiedResults(const IdentifiedResults&) = delete;
+    IdentifiedResults& operator=(const IdentifiedResults&) = delete;
+
+    // Tuple i, in order, for i = 0 .. count - 1.
+    void add_identifier(Text identifier);
+
+    // After every identifier: the values of item i go into tuple i.
+    PyRef finish(parallel::OrderedResults<std::size_t> runs);
+    PyRef finish(parallel::OrderedResults<double> values);
+    PyRef finish(parallel::OrderedResults<std::pair<std::size_t, double>> values);
+
+private:
+    template <class T>
+    PyRef finish_with(parallel::OrderedResults<T>& values);
+
+    std::size_t count_;
+    Py_ssize_t arity_;
+    std::size_t added_ = 0;
+    CollectorPause pause_;  // outlives list_, which is released first
+    PyRef list_;
+};
 
 }  // namespace marlinox::py

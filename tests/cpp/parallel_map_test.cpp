@@ -355,6 +355,42 @@ TEST(ParallelMap, AFailingRunStopsAtItsFailingItem) {
     EXPECT_EQ(calls, 1u);
 }
 
+// The caller's own work runs once on the calling thread, whatever the batch
+// size; its failure comes back only when the batch succeeded, after the
+// batch's results are released.
+TEST(ParallelMap, CallerWorkRunsOnceAndTheBatchFailureComesFirst) {
+    const auto caller = std::this_thread::get_id();
+    for (std::size_t n : {0u, 1u, 2u, 64u, 5000u}) {
+        for (int failing : {0, 1, 2}) {  // nothing, the caller's work, the batch and the caller's work
+            Census census(n);
+            const auto items = iota(n);
+            int runs = 0;
+            try {
+                auto out = par::parallel_ordered_map(
+                    std::span<const std::size_t>(items),
+                    [&](const std::size_t& i) {
+                        if (failing == 2 && i == n / 2) throw InternalFailure("item");
+                        return Tracked(census, i);
+                    },
+                    [&] {
+                        ++runs;
+                        EXPECT_EQ(std::this_thread::get_id(), caller);
+                        if (failing != 0) throw std::runtime_error("caller");
+                    });
+                EXPECT_EQ(failing, 0);
+                ASSERT_EQ(out.size(), n);
+            } catch (const InternalFailure&) {
+                EXPECT_EQ(failing, 2);
+                EXPECT_GT(n, 0u);
+            } catch (const std::runtime_error&) {
+                EXPECT_TRUE(failing == 1 || (failing == 2 && n == 0)) << "N=" << n;
+            }
+            EXPECT_EQ(runs, 1) << "N=" << n;
+            EXPECT_EQ(census.live.load(), 0) << "N=" << n << " failing=" << failing;
+        }
+    }
+}
+
 // --- where batches run ---------------------------------------------------------
 
 TEST(ParallelMap, SmallBatchesRunOnTheCallingThread) {

@@ -3,7 +3,9 @@
 #include <array>
 #include <span>
 #include <string_view>
+#include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "analysis/identifier_table.hpp"
 #include "analysis/kernels.hpp"
@@ -43,6 +45,25 @@ double ratio(std::size_t run_length, std::size_t bytes) {
     return bytes == 0 ? 0.0 : static_cast<double>(run_length) / static_cast<double>(bytes);
 }
 
+// The first tuple items of a result list, built on the calling thread while
+// the pool computes the values.
+// The bytes are read from the caller's strs, scattered in memory and long out
+// of the caches by now: each is asked for some way ahead of its turn.
+template <class Pair>
+void add_identifiers(py::IdentifiedResults& results, const std::vector<Pair>& items) {
+    const auto identifier = [](const Pair& pair) -> Text {
+        if constexpr (std::is_same_v<Pair, py::RunLengthPair>)
+            return pair.first.text;
+        else
+            return pair.first;
+    };
+    constexpr std::size_t ahead = 16;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i + ahead < items.size()) __builtin_prefetch(identifier(items[i + ahead]).data());
+        results.add_identifier(identifier(items[i]));
+    }
+}
+
 }  // namespace
 
 Result<PyRef> __pyfunction_calculate_stop_free_run(PyObject*, PyObject* const* args, Py_ssize_t nargs,
@@ -59,31 +80,39 @@ Result<PyRef> __pyfunction_calculate_stop_free_runs_with_ids(PyObject*, PyObject
                                                              Py_ssize_t nargs, PyObject* kwnames) {
     MX_TRY(slots, bind<1>(runs_with_ids_description, args, nargs, kwnames));
     MX_TRY(pairs, py::extract_text_pairs(slots[0], "seq_tuples"));
-    auto results = parallel::parallel_ordered_map(std::span<const py::TextPair>(pairs.items), [](const py::TextPair& pair) {
-        return std::pair<Text, std::size_t>(pair.first, calculate_stop_free_run_single(pair.second));
-    });
-    return py::owned_sequence_into_pyobject(std::move(results));
+    py::IdentifiedResults results(pairs.items.size(), 1);
+    auto runs = parallel::parallel_ordered_map(
+        std::span<const py::TextPair>(pairs.items),
+        [](const py::TextPair& pair) { return calculate_stop_free_run_single(pair.second); },
+        [&] { add_identifiers(results, pairs.items); });
+    return results.finish(std::move(runs));
 }
 
 Result<PyRef> __pyfunction_calculate_stop_free_run_with_ratio(PyObject*, PyObject* const* args,
                                                               Py_ssize_t nargs, PyObject* kwnames) {
     MX_TRY(slots, bind<1>(run_with_ratio_description, args, nargs, kwnames));
     MX_TRY(pairs, py::extract_text_pairs(slots[0], "sequences"));
-    auto results = parallel::parallel_ordered_map(std::span<const py::TextPair>(pairs.items), [](const py::TextPair& pair) {
-        std::size_t run = calculate_stop_free_run_single(pair.second);
-        return std::tuple<Text, std::size_t, double>(pair.first, run, ratio(run, pair.second.size()));
-    });
-    return py::owned_sequence_into_pyobject(std::move(results));
+    py::IdentifiedResults results(pairs.items.size(), 2);
+    auto runs = parallel::parallel_ordered_map(
+        std::span<const py::TextPair>(pairs.items),
+        [](const py::TextPair& pair) {
+            std::size_t run = calculate_stop_free_run_single(pair.second);
+            return std::pair<std::size_t, double>(run, ratio(run, pair.second.size()));
+        },
+        [&] { add_identifiers(results, pairs.items); });
+    return results.finish(std::move(runs));
 }
 
 Result<PyRef> __pyfunction_calculate_gc_content(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                                 PyObject* kwnames) {
     MX_TRY(slots, bind<1>(gc_content_description, args, nargs, kwnames));
     MX_TRY(pairs, py::extract_text_pairs(slots[0], "sequences"));
-    auto results = parallel::parallel_ordered_map(std::span<const py::TextPair>(pairs.items), [](const py::TextPair& pair) {
-        return std::pair<Text, double>(pair.first, calculate_gc_content_single(pair.second));
-    });
-    return py::owned_sequence_into_pyobject(std::move(results));
+    py::IdentifiedResults results(pairs.items.size(), 1);
+    auto fractions = parallel::parallel_ordered_map(
+        std::span<const py::TextPair>(pairs.items),
+        [](const py::TextPair& pair) { return calculate_gc_content_single(pair.second); },
+        [&] { add_identifiers(results, pairs.items); });
+    return results.finish(std::move(fractions));
 }
 
 Result<PyRef> __pyfunction_calculate_run_probability(PyObject*, PyObject* const* args, Py_ssize_t nargs,
@@ -99,13 +128,15 @@ Result<PyRef> __pyfunction_calculate_run_probability(PyObject*, PyObject* const*
     for (const py::FractionPair& pair : gc_contents.items)
         table.insert_or_assign(pair.first.text, pair.first.hash, pair.second);
 
-    auto results = parallel::parallel_ordered_map(
-        std::span<const py::RunLengthPair>(run_lengths.items), [&table](const py::RunLengthPair& pair) {
+    py::IdentifiedResults results(run_lengths.items.size(), 1);
+    auto probabilities = parallel::parallel_ordered_map(
+        std::span<const py::RunLengthPair>(run_lengths.items),
+        [&table](const py::RunLengthPair& pair) {
             const double* found = table.find(pair.first.text, pair.first.hash);
-            double gc = found == nullptr ? 0.0 : *found;
-            return std::pair<Text, double>(pair.first.text, calculate_run_probability_single(pair.second, gc));
-        });
-    return py::owned_sequence_into_pyobject(std::move(results));
+            return calculate_run_probability_single(pair.second, found == nullptr ? 0.0 : *found);
+        },
+        [&] { add_identifiers(results, run_lengths.items); });
+    return results.finish(std::move(probabilities));
 }
 
 }  // namespace marlinox::analysis
