@@ -47,6 +47,20 @@ public:
         return slot.entry == 0 ? nullptr : &entries_[slot.entry - 1].value;
     }
 
+    // A lookup follows three links (slot, entry, key bytes), each reached in
+    // random order and almost always from memory. A caller that knows the
+    // keys to come asks for them in stages, each a few keys before the next:
+    // the home slot; then the entry it names (the slot has arrived by then);
+    // then the entry's key bytes.
+    void prefetch(std::size_t hash) const noexcept { __builtin_prefetch(&slots_[home(hash)]); }
+    void prefetch_entry(std::size_t hash) const noexcept {
+        if (const Slot& slot = slots_[home(hash)]; slot.entry != 0) __builtin_prefetch(&entries_[slot.entry - 1]);
+    }
+    void prefetch_key(std::size_t hash) const noexcept {
+        if (const Slot& slot = slots_[home(hash)]; slot.entry != 0)
+            __builtin_prefetch(entries_[slot.entry - 1].key.data());
+    }
+
     // How many slots a lookup of `key` inspects: how well the hashes spread.
     std::size_t probe_length(std::string_view key, std::size_t hash) const noexcept {
         return locate(key, hash).length;

@@ -45,7 +45,13 @@ public:
     KeptObjects(const KeptObjects&) = delete;
     KeptObjects& operator=(const KeptObjects&) = delete;
     ~KeptObjects() {
-        for (PyObject* object : objects_) Py_DECREF(object);
+        // The objects lie scattered in memory: each is asked for well ahead
+        // of its turn, as a release takes only a few cycles.
+        constexpr std::size_t ahead = 64;
+        for (std::size_t i = 0; i < objects_.size(); ++i) {
+            if (i + ahead < objects_.size()) __builtin_prefetch(objects_[i + ahead], 1);
+            Py_DECREF(objects_[i]);
+        }
     }
 
     void reserve(std::size_t n) { objects_.reserve(n); }

@@ -125,13 +125,27 @@ Result<PyRef> __pyfunction_calculate_run_probability(PyObject*, PyObject* const*
     // which the batch keeps alive longer than the table. Later pairs replace
     // earlier ones with the same key.
     IdentifierTable table(gc_contents.items.size());
-    for (const py::FractionPair& pair : gc_contents.items)
-        table.insert_or_assign(pair.first.text, pair.first.hash, pair.second);
+    constexpr std::size_t ahead = 32;
+    const std::vector<py::FractionPair>& fractions = gc_contents.items;
+    for (std::size_t i = 0; i < fractions.size(); ++i) {
+        if (i + ahead < fractions.size()) table.prefetch(fractions[i + ahead].first.hash);
+        table.insert_or_assign(fractions[i].first.text, fractions[i].first.hash, fractions[i].second);
+    }
 
     py::IdentifiedResults results(run_lengths.items.size(), 1);
+    const py::RunLengthPair* const end = run_lengths.items.data() + run_lengths.items.size();
     auto probabilities = parallel::parallel_ordered_map(
         std::span<const py::RunLengthPair>(run_lengths.items),
-        [&table](const py::RunLengthPair& pair) {
+        [&table, end](const py::RunLengthPair& pair) {
+            // The items of a piece are looked up in order, so the lookups to
+            // come are known: their memory is asked for in stages.
+            const py::RunLengthPair* const here = &pair;
+            if (end - here > 24) table.prefetch(here[24].first.hash);
+            if (end - here > 16) table.prefetch_entry(here[16].first.hash);
+            if (end - here > 8) {
+                table.prefetch_key(here[8].first.hash);
+                __builtin_prefetch(here[8].first.text.data());
+            }
             const double* found = table.find(pair.first.text, pair.first.hash);
             return calculate_run_probability_single(pair.second, found == nullptr ? 0.0 : *found);
         },
