@@ -19,12 +19,12 @@
 // set of ScanLevel; the scan around it is one template, inlined into one entry
 // function per level (level_kernels.hpp), so that each entry is compiled for
 // its own instruction set and nothing compiled for a wider one is ever shared
-// with the others.
+// with the others. The avx512vbmi level finds the stops by table lookups
+// instead (stop_free_run_avx512vbmi.cpp).
 // Defining MARLINOX_PORTABLE_SCAN makes the plain 64-bit classification the
 // selected one on any target, so it can be tested anywhere.
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -32,6 +32,7 @@
 
 #include "analysis/level_kernels.hpp"
 #include "analysis/stop_free_run.hpp"
+#include "analysis/stop_scan_frames.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -40,19 +41,13 @@
 #include <arm_neon.h>
 #endif
 
-// Fixed-count loops are unrolled so that every array index is a constant and
-// the arrays live in registers.
-#define MX_UNROLL _Pragma("GCC unroll 8")
-// The scan's helpers are inlined into each level's entry, which is flattened:
-// everything it calls is compiled into it, with its instruction set.
-#define MX_INLINE [[gnu::always_inline]] inline
-#define MX_ENTRY __attribute__((flatten))
-
 namespace marlinox::analysis {
 namespace {
 
-constexpr std::size_t kBlock = 64;
-constexpr std::size_t kCodon = 3;
+using stop_scan::Frames;
+using stop_scan::kBlock;
+using stop_scan::kCodon;
+using stop_scan::kPhase;
 
 // Bit k is set when byte k of the block is that letter, in either case.
 // `high` is not zero when some byte of the block is 0x80 or above.
@@ -206,73 +201,6 @@ MX_INLINE std::uint64_t ahead(std::uint64_t mask, std::uint64_t next, unsigned b
     return (mask >> by) | (next << (64 - by));
 }
 
-// Residue class of position k of a block whose first position is in class r:
-// kResidue[r + k].
-constexpr std::array<std::uint8_t, kBlock + 2> kResidue = [] {
-    std::array<std::uint8_t, kBlock + 2> residue{};
-    for (std::size_t k = 0; k < residue.size(); ++k) residue[k] = static_cast<std::uint8_t>(k % 3);
-    return residue;
-}();
-
-// Positions k of a block with k % 3 == 0, 1 and 2.
-constexpr std::uint64_t kPhase[3] = {0x9249249249249249u, 0x2492492492492492u,
-                                     0x4924924924924924u};
-
-// Widest stop-free gap, in bytes, of the three frames of one strand.
-class Frames {
-public:
-    // Start of the current run of each class: its first window, then the end of
-    // the class's latest stop.
-    std::size_t start[3] = {0, 1, 2};
-    std::size_t widest = 0;
-    // Widest gap of each class found by the branch-free path, kept apart so
-    // that the three classes are three independent chains of instructions.
-    std::size_t widest_in_class[3] = {0, 0, 0};
-
-    // `phase[r]` selects the positions of the block that belong to class r.
-    MX_INLINE void stops(std::uint64_t mask, std::size_t base, const std::uint64_t phase[3],
-               unsigned block_residue) noexcept {
-        if (widest < kBlock) {
-            every_stop(mask, base, block_residue);
-            return;
-        }
-        // A gap between two stops of one block is narrower than the block, so
-        // only the gap that ends at the first stop of each class can widen the
-        // widest, and only the last stop of each class starts the next run.
-        // Branch-free: stops are too irregular to predict.
-        MX_UNROLL for (unsigned r = 0; r < 3; ++r) {
-            const std::uint64_t in_class = mask & phase[r];
-            const std::size_t any = std::size_t{0} - std::size_t{in_class != 0};
-            // The extra bits keep the counts defined for an empty class; `any`
-            // discards those results.
-            const auto first = static_cast<std::size_t>(std::countr_zero(in_class | (1ull << 63)));
-            const auto last = static_cast<std::size_t>(63 - std::countl_zero(in_class | 1u));
-            widest_in_class[r] = std::max(widest_in_class[r], (base + first - start[r]) & any);
-            start[r] = ((base + last + kCodon) & any) | (start[r] & ~any);
-        }
-    }
-
-    // Closes the last run of each class at the end of its last complete window.
-    MX_INLINE void finish(std::size_t length) noexcept {
-        MX_UNROLL for (std::size_t r = 0; r < 3; ++r) {
-            const std::size_t windows = length >= r + kCodon ? (length - r - kCodon) / kCodon + 1 : 0;
-            widest = std::max({widest, widest_in_class[r], r + windows * kCodon - start[r]});
-        }
-    }
-
-private:
-    MX_INLINE void every_stop(std::uint64_t mask, std::size_t base, unsigned block_residue) noexcept {
-        while (mask != 0) {
-            const auto k = static_cast<unsigned>(std::countr_zero(mask));
-            mask &= mask - 1;
-            const std::size_t position = base + k;
-            std::size_t& run_start = start[kResidue[block_residue + k]];
-            widest = std::max(widest, position - run_start);
-            run_start = position + kCodon;
-        }
-    }
-};
-
 template <Letters (*classify)(const unsigned char*) noexcept>
 MX_INLINE AsciiScan scan(std::string_view sequence) noexcept {
     const std::size_t m = sequence.size();
@@ -296,8 +224,6 @@ MX_INLINE AsciiScan scan(std::string_view sequence) noexcept {
 
     Frames forward, reverse;
     Letters now = classify_block(0);
-    // Position p belongs to class p % 3; block b starts at a position that
-    // leaves b % 3, since 64 leaves 1.
     unsigned block_residue = 0;
     std::uint64_t phase[3] = {kPhase[0], kPhase[1], kPhase[2]};
     for (std::size_t index = 0; index < blocks; ++index) {
@@ -313,176 +239,12 @@ MX_INLINE AsciiScan scan(std::string_view sequence) noexcept {
         forward.stops(forward_stops, index * kBlock, phase, block_residue);
         reverse.stops(reverse_stops, index * kBlock, phase, block_residue);
         now = next;
-        block_residue = block_residue == 2 ? 0 : block_residue + 1;
-        const std::uint64_t last_phase = phase[2];
-        phase[2] = phase[1];
-        phase[1] = phase[0];
-        phase[0] = last_phase;
+        stop_scan::next_block(block_residue, phase);
     }
     forward.finish(m);
     reverse.finish(m);
     return {std::max(forward.widest, reverse.widest) / kCodon, high == 0};
 }
-
-
-#if defined(__x86_64__)
-
-// --- AVX-512 with byte permutes: stops and frames in vector registers -----------
-//
-// Each byte is looked up in three tables, one per place in the window (0, 1, 2),
-// with bit j of the entry meaning "this letter may stand here in pattern j".
-// The three bytes of the window at p, ANDed, keep bit j exactly when the window
-// reads pattern j: 0 = T A [AG], 1 = T G A (the forward stops), 2 = [CT] T A,
-// 3 = T C A (the reverse ones).
-using ByteTable = std::array<std::uint8_t, 128>;
-
-constexpr ByteTable window_table(std::uint8_t t, std::uint8_t a, std::uint8_t g, std::uint8_t c) {
-    ByteTable table{};
-    for (const char letter : {'T', 't'}) table[static_cast<unsigned char>(letter)] = t;
-    for (const char letter : {'A', 'a'}) table[static_cast<unsigned char>(letter)] = a;
-    for (const char letter : {'G', 'g'}) table[static_cast<unsigned char>(letter)] = g;
-    for (const char letter : {'C', 'c'}) table[static_cast<unsigned char>(letter)] = c;
-    return table;
-}
-
-alignas(64) constexpr ByteTable kWindowFirst = window_table(0b1111, 0, 0, 0b0100);
-alignas(64) constexpr ByteTable kWindowSecond = window_table(0b0100, 0b0001, 0b0010, 0b1000);
-alignas(64) constexpr ByteTable kWindowThird = window_table(0, 0b1111, 0b0001, 0);
-constexpr char kForwardPatterns = 0b0011;
-constexpr std::size_t kPrefetchBlocks = 32;
-constexpr std::size_t kShortText = 256;
-constexpr char kReversePatterns = 0b1100;
-
-struct WindowTables {
-    __m512i first_low, first_high, second_low, second_high, third_low, third_high;
-};
-
-MX_INLINE MX_AVX512VBMI_TARGET __m512i load_table_half(const ByteTable& table, std::size_t half) noexcept {
-    return _mm512_load_si512(table.data() + 64 * half);
-}
-
-// Forward and reverse stops of the windows that start in the 64 bytes at
-// `block`; reads two bytes beyond them. Bytes from 0x80 on only index the
-// tables modulo 128: the caller rejects such text through `high`.
-struct StopMasks {
-    std::uint64_t forward, reverse;
-};
-
-MX_INLINE MX_AVX512VBMI_TARGET StopMasks vector_stops(const unsigned char* block, const WindowTables& tables,
-                                                      __m512i& high) noexcept {
-    const __m512i at0 = _mm512_loadu_si512(block);
-    const __m512i at1 = _mm512_loadu_si512(block + 1);
-    const __m512i at2 = _mm512_loadu_si512(block + 2);
-    high = _mm512_or_si512(high, at0);
-    const __m512i first = _mm512_permutex2var_epi8(tables.first_low, at0, tables.first_high);
-    const __m512i second = _mm512_permutex2var_epi8(tables.second_low, at1, tables.second_high);
-    const __m512i third = _mm512_permutex2var_epi8(tables.third_low, at2, tables.third_high);
-    const __m512i all_three = _mm512_ternarylogic_epi64(first, second, third, 0x80);
-    return {_mm512_test_epi8_mask(all_three, _mm512_set1_epi8(kForwardPatterns)),
-            _mm512_test_epi8_mask(all_three, _mm512_set1_epi8(kReversePatterns))};
-}
-
-// The branch-free update of Frames::stops for both strands at once: 64-bit lane
-// l holds class l % 3 of the forward (l < 3) or reverse (l < 6) strand. Starts
-// are kept relative to the current block's first position.
-class VectorFrames {
-public:
-    MX_INLINE MX_AVX512VBMI_TARGET VectorFrames(const Frames& forward, const Frames& reverse, std::size_t base,
-                                                const std::uint64_t phase[3]) noexcept {
-        alignas(64) std::int64_t start[8] = {}, widest[8] = {};
-        alignas(64) std::uint64_t phases[8] = {};
-        for (unsigned r = 0; r < 3; ++r) {
-            start[r] = static_cast<std::int64_t>(forward.start[r] - base);
-            start[3 + r] = static_cast<std::int64_t>(reverse.start[r] - base);
-            widest[r] = static_cast<std::int64_t>(std::max(forward.widest, forward.widest_in_class[r]));
-            widest[3 + r] = static_cast<std::int64_t>(std::max(reverse.widest, reverse.widest_in_class[r]));
-            phases[r] = phases[3 + r] = phase[r];
-        }
-        start_ = _mm512_load_si512(start);
-        widest_ = _mm512_load_si512(widest);
-        phase_ = _mm512_load_si512(phases);
-    }
-
-    MX_INLINE MX_AVX512VBMI_TARGET void stops(StopMasks masks) noexcept {
-        const __m512i both = _mm512_mask_set1_epi64(_mm512_set1_epi64(static_cast<std::int64_t>(masks.forward)),
-                                                    0b111000, static_cast<std::int64_t>(masks.reverse));
-        const __m512i in_class = _mm512_and_si512(both, phase_);
-        const __mmask8 any = _mm512_test_epi64_mask(in_class, in_class);
-        const __m512i lowest = _mm512_and_si512(in_class, _mm512_sub_epi64(_mm512_setzero_si512(), in_class));
-        const __m512i first = _mm512_sub_epi64(_mm512_set1_epi64(63), _mm512_lzcnt_epi64(lowest));
-        widest_ = _mm512_mask_max_epi64(widest_, any, widest_, _mm512_sub_epi64(first, start_));
-        // The next run starts after the last stop: 63 - lzcnt + 3, then one block on.
-        start_ = _mm512_mask_sub_epi64(start_, any, _mm512_set1_epi64(63 + kCodon), _mm512_lzcnt_epi64(in_class));
-        start_ = _mm512_sub_epi64(start_, _mm512_set1_epi64(kBlock));
-        // Class r of the next block is class r + 2 of this one (64 leaves 1).
-        phase_ = _mm512_permutexvar_epi64(_mm512_set_epi64(7, 6, 4, 3, 5, 1, 0, 2), phase_);
-    }
-
-    MX_INLINE MX_AVX512VBMI_TARGET void store(Frames& forward, Frames& reverse, std::size_t base) const noexcept {
-        alignas(64) std::int64_t start[8], widest[8];
-        _mm512_store_si512(start, start_);
-        _mm512_store_si512(widest, widest_);
-        for (unsigned r = 0; r < 3; ++r) {
-            forward.start[r] = base + static_cast<std::size_t>(start[r]);
-            reverse.start[r] = base + static_cast<std::size_t>(start[3 + r]);
-            forward.widest_in_class[r] = static_cast<std::size_t>(widest[r]);
-            reverse.widest_in_class[r] = static_cast<std::size_t>(widest[3 + r]);
-        }
-    }
-
-private:
-    __m512i start_, widest_, phase_;
-};
-
-MX_INLINE MX_AVX512VBMI_TARGET AsciiScan scan_avx512vbmi(std::string_view sequence) noexcept {
-    const std::size_t m = sequence.size();
-    if (m < kCodon) return {0, is_ascii(sequence)};
-    const auto* bytes = reinterpret_cast<const unsigned char*>(sequence.data());
-    const WindowTables tables{load_table_half(kWindowFirst, 0),  load_table_half(kWindowFirst, 1),
-                              load_table_half(kWindowSecond, 0), load_table_half(kWindowSecond, 1),
-                              load_table_half(kWindowThird, 0),  load_table_half(kWindowThird, 1)};
-    // Blocks read 66 bytes; those that would pass the end of the text, at most
-    // two, read a copy padded with NUL bytes, which are no letter.
-    const std::size_t blocks = (m + kBlock - 1) / kBlock;
-    const std::size_t direct = m >= kBlock + 2 ? (m - 2) / kBlock : 0;
-    alignas(64) unsigned char tail[2 * kBlock + 2] = {};
-    std::memcpy(tail, bytes + direct * kBlock, m - direct * kBlock);
-    const auto block_at = [&](std::size_t index) {
-        return index < direct ? bytes + index * kBlock : tail + (index - direct) * kBlock;
-    };
-
-    __m512i high = _mm512_setzero_si512();
-    Frames forward, reverse;
-    unsigned block_residue = 0;
-    std::uint64_t phase[3] = {kPhase[0], kPhase[1], kPhase[2]};
-    std::size_t index = 0;
-    // Until some run is as wide as a block, gaps inside one block count too.
-    for (; index < blocks && std::max(forward.widest, reverse.widest) < kBlock; ++index) {
-        const StopMasks masks = vector_stops(block_at(index), tables, high);
-        forward.stops(masks.forward, index * kBlock, phase, block_residue);
-        reverse.stops(masks.reverse, index * kBlock, phase, block_residue);
-        block_residue = block_residue == 2 ? 0 : block_residue + 1;
-        const std::uint64_t last_phase = phase[2];
-        phase[2] = phase[1];
-        phase[1] = phase[0];
-        phase[0] = last_phase;
-    }
-    if (index < blocks) {
-        VectorFrames frames(forward, reverse, index * kBlock, phase);
-        for (; index < blocks; ++index) {
-            // The hardware prefetcher alone leaves this loop waiting on memory.
-            if (index + kPrefetchBlocks < direct)
-                _mm_prefetch(reinterpret_cast<const char*>(bytes + (index + kPrefetchBlocks) * kBlock), _MM_HINT_T0);
-            frames.stops(vector_stops(block_at(index), tables, high));
-        }
-        frames.store(forward, reverse, index * kBlock);
-    }
-    forward.finish(m);
-    reverse.finish(m);
-    return {std::max(forward.widest, reverse.widest) / kCodon, _mm512_movepi8_mask(high) == 0};
-}
-
-#endif
 
 }  // namespace
 
@@ -496,11 +258,6 @@ MX_AVX2_TARGET MX_ENTRY AsciiScan stop_scan_avx2(std::string_view sequence) noex
 }
 MX_AVX512_TARGET MX_ENTRY AsciiScan stop_scan_avx512(std::string_view sequence) noexcept {
     return scan<classify_avx512>(sequence);
-}
-MX_AVX512VBMI_TARGET MX_ENTRY AsciiScan stop_scan_avx512vbmi(std::string_view sequence) noexcept {
-    // A short read never reaches the vector frames, and sets up faster in the other scan.
-    if (sequence.size() < kShortText) return scan<classify_avx512>(sequence);
-    return scan_avx512vbmi(sequence);
 }
 #endif
 #if defined(MARLINOX_HAVE_NEON)

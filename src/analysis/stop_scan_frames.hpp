@@ -1,0 +1,104 @@
+// What the ASCII stop scans of every level share: the block geometry, the
+// residue classes of window starts, and the per-frame bookkeeping of the widest
+// stop-free gap. Internal to the kernel files stop_free_run_ascii.cpp and
+// stop_free_run_avx512vbmi.cpp.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+// Fixed-count loops are unrolled so that every array index is a constant and
+// the arrays live in registers.
+#define MX_UNROLL _Pragma("GCC unroll 8")
+// The scan's helpers are inlined into each level's entry, which is flattened:
+// everything it calls is compiled into it, with its instruction set.
+#define MX_INLINE [[gnu::always_inline]] inline
+#define MX_ENTRY __attribute__((flatten))
+
+namespace marlinox::analysis::stop_scan {
+
+inline constexpr std::size_t kBlock = 64;
+inline constexpr std::size_t kCodon = 3;
+
+// Residue class of position k of a block whose first position is in class r:
+// kResidue[r + k].
+inline constexpr std::array<std::uint8_t, kBlock + 2> kResidue = [] {
+    std::array<std::uint8_t, kBlock + 2> residue{};
+    for (std::size_t k = 0; k < residue.size(); ++k) residue[k] = static_cast<std::uint8_t>(k % 3);
+    return residue;
+}();
+
+// Positions k of a block with k % 3 == 0, 1 and 2.
+inline constexpr std::uint64_t kPhase[3] = {0x9249249249249249u, 0x2492492492492492u,
+                                            0x4924924924924924u};
+
+// Position p belongs to class p % 3; block b starts at a position that leaves
+// b % 3, since 64 leaves 1. Steps `block_residue` and `phase` on to the next
+// block: class r of the next block is class r + 2 of this one.
+MX_INLINE void next_block(unsigned& block_residue, std::uint64_t phase[3]) noexcept {
+    block_residue = block_residue == 2 ? 0 : block_residue + 1;
+    const std::uint64_t last_phase = phase[2];
+    phase[2] = phase[1];
+    phase[1] = phase[0];
+    phase[0] = last_phase;
+}
+
+// Widest stop-free gap, in bytes, of the three frames of one strand.
+class Frames {
+public:
+    // Start of the current run of each class: its first window, then the end of
+    // the class's latest stop.
+    std::size_t start[3] = {0, 1, 2};
+    std::size_t widest = 0;
+    // Widest gap of each class found by the branch-free path, kept apart so
+    // that the three classes are three independent chains of instructions.
+    std::size_t widest_in_class[3] = {0, 0, 0};
+
+    // `phase[r]` selects the positions of the block that belong to class r.
+    MX_INLINE void stops(std::uint64_t mask, std::size_t base, const std::uint64_t phase[3],
+                         unsigned block_residue) noexcept {
+        if (widest < kBlock) {
+            every_stop(mask, base, block_residue);
+            return;
+        }
+        // A gap between two stops of one block is narrower than the block, so
+        // only the gap that ends at the first stop of each class can widen the
+        // widest, and only the last stop of each class starts the next run.
+        // Branch-free: stops are too irregular to predict.
+        MX_UNROLL for (unsigned r = 0; r < 3; ++r) {
+            const std::uint64_t in_class = mask & phase[r];
+            const std::size_t any = std::size_t{0} - std::size_t{in_class != 0};
+            // The extra bits keep the counts defined for an empty class; `any`
+            // discards those results.
+            const auto first = static_cast<std::size_t>(std::countr_zero(in_class | (1ull << 63)));
+            const auto last = static_cast<std::size_t>(63 - std::countl_zero(in_class | 1u));
+            widest_in_class[r] = std::max(widest_in_class[r], (base + first - start[r]) & any);
+            start[r] = ((base + last + kCodon) & any) | (start[r] & ~any);
+        }
+    }
+
+    // Closes the last run of each class at the end of its last complete window.
+    MX_INLINE void finish(std::size_t length) noexcept {
+        MX_UNROLL for (std::size_t r = 0; r < 3; ++r) {
+            const std::size_t windows = length >= r + kCodon ? (length - r - kCodon) / kCodon + 1 : 0;
+            widest = std::max({widest, widest_in_class[r], r + windows * kCodon - start[r]});
+        }
+    }
+
+private:
+    MX_INLINE void every_stop(std::uint64_t mask, std::size_t base, unsigned block_residue) noexcept {
+        while (mask != 0) {
+            const auto k = static_cast<unsigned>(std::countr_zero(mask));
+            mask &= mask - 1;
+            const std::size_t position = base + k;
+            std::size_t& run_start = start[kResidue[block_residue + k]];
+            widest = std::max(widest, position - run_start);
+            run_start = position + kCodon;
+        }
+    }
+};
+
+}  // namespace marlinox::analysis::stop_scan
