@@ -48,6 +48,7 @@ using stop_scan::Frames;
 using stop_scan::kBlock;
 using stop_scan::kCodon;
 using stop_scan::kPhase;
+using stop_scan::kPrefetchBlocks;
 
 // Bit k is set when byte k of the block is that letter, in either case.
 // `high` is not zero when some byte of the block is 0x80 or above.
@@ -226,7 +227,7 @@ MX_INLINE AsciiScan scan(std::string_view sequence) noexcept {
     Letters now = classify_block(0);
     unsigned block_residue = 0;
     std::uint64_t phase[3] = {kPhase[0], kPhase[1], kPhase[2]};
-    for (std::size_t index = 0; index < blocks; ++index) {
+    const auto step = [&](std::size_t index) {
         const Letters next = classify_block(index + 1);
         // Letters one and two bytes after each position.
         const std::uint64_t t1 = ahead(now.t, next.t, 1);
@@ -240,7 +241,16 @@ MX_INLINE AsciiScan scan(std::string_view sequence) noexcept {
         reverse.stops(reverse_stops, index * kBlock, phase, block_residue);
         now = next;
         stop_scan::next_block(block_residue, phase);
+    };
+    // The hardware prefetcher alone leaves the scan of a long text waiting on
+    // memory. A short text runs only the second loop, with no test per block.
+    const std::size_t prefetched = full_blocks > kPrefetchBlocks ? full_blocks - kPrefetchBlocks : 0;
+    std::size_t index = 0;
+    for (; index < prefetched; ++index) {
+        __builtin_prefetch(bytes + (index + kPrefetchBlocks) * kBlock);
+        step(index);
     }
+    for (; index < blocks; ++index) step(index);
     forward.finish(m);
     reverse.finish(m);
     return {std::max(forward.widest, reverse.widest) / kCodon, high == 0};

@@ -21,6 +21,7 @@ using stop_scan::Frames;
 using stop_scan::kBlock;
 using stop_scan::kCodon;
 using stop_scan::kPhase;
+using stop_scan::kPrefetchBlocks;
 
 // Each byte is looked up in three tables, one per place in the window (0, 1, 2),
 // with bit j of the entry meaning "this letter may stand here in pattern j".
@@ -43,7 +44,6 @@ alignas(64) constexpr ByteTable kWindowSecond = window_table(0b0100, 0b0001, 0b0
 alignas(64) constexpr ByteTable kWindowThird = window_table(0, 0b1111, 0b0001, 0);
 constexpr char kForwardPatterns = 0b0011;
 constexpr char kReversePatterns = 0b1100;
-constexpr std::size_t kPrefetchBlocks = 32;
 constexpr std::size_t kShortText = 256;
 
 struct WindowTables {

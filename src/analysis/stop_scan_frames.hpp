@@ -22,6 +22,8 @@ namespace marlinox::analysis::stop_scan {
 
 inline constexpr std::size_t kBlock = 64;
 inline constexpr std::size_t kCodon = 3;
+// How far ahead, in blocks, the scans ask for the text they will read.
+inline constexpr std::size_t kPrefetchBlocks = 32;
 
 // Residue class of position k of a block whose first position is in class r:
 // kResidue[r + k].
