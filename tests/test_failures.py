@@ -209,6 +209,24 @@ def test_panic_class_creation_failure_fails_the_import_and_is_retried():
 
 
 @needs_hooks
+def test_unraisable_hook_may_empty_the_input_while_workers_read_it():
+    # An identifier that can't be created goes to the hook while the workers
+    # still read the sequences; the hook frees every item of the input.
+    result = run_python("""
+        import os, sys, marlinox
+        items = [(f"id{i}", "ATG" * (i % 50 + 1)) for i in range(20000)]
+        sys.unraisablehook = lambda info: items.clear()
+        os.environ["MARLINOX_FAULTS"] = "result_identifier"
+        try:
+            marlinox.calculate_stop_free_runs_with_ids(items)
+        except BaseException as error:
+            print(type(error).__name__, error.args, len(items))
+    """)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["PanicException ('PyObject pointer is null',) 0"]
+
+
+@needs_hooks
 @pytest.mark.parametrize("call, expected", [
     ("calculate_stop_free_run(['ATG', 'TAA'])", "[1, 1]"),
     ("calculate_gc_content([('a', 'GC'), ('b', 'AT')])", "[('a', 1.0), ('b', 0.0)]"),

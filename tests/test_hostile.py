@@ -404,6 +404,40 @@ def test_list_mutated_while_converted(action, position, container):
         assert got == [(ident, model_single_probability(n, 0.0)) for ident, n in seen]
 
 
+class ClearsOnFloat:
+    def __init__(self, target):
+        self.target = target
+
+    def __float__(self):
+        self.target.clear()
+        return 0.5
+
+
+class ClearsOnLen(list):
+    def __init__(self, items, target):
+        super().__init__(items)
+        self.target = target
+
+    def __len__(self):
+        self.target.clear()
+        return list.__len__(self)
+
+
+@pytest.mark.parametrize("make_gc_contents", [
+    lambda runs: [("id0", ClearsOnFloat(runs))],
+    lambda runs: ClearsOnLen([("id0", 0.5)], runs),
+])
+def test_first_argument_emptied_while_the_second_is_converted(make_gc_contents):
+    # The identifiers of run_lengths are held by its list alone, so emptying
+    # it frees them unless the module keeps them.
+    runs = [(f"id{i}", i + 1) for i in range(100)]
+    got = probability(runs, make_gc_contents(runs))
+    assert runs == []
+    want = [(f"id{i}", model_single_probability(i + 1, 0.5 if i == 0 else 0.0)) for i in range(100)]
+    assert [g[0] for g in got] == [w[0] for w in want]
+    assert all(same_float(g[1], w[1]) for g, w in zip(got, want))
+
+
 class ShrinkingIter(list):
     """An iterator that empties its own list after the first item."""
 

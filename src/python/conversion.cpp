@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <new>
+#include <type_traits>
 
 #include "failure/fault_injection.hpp"
 #include "failure/internal_failure.hpp"
@@ -99,11 +100,42 @@ inline void prefetch_ahead(PyObject* const* items, Py_ssize_t i, Py_ssize_t size
     }
 }
 
+// Whether converting `item` into a T runs no Python code: the item is of a
+// kind read from its own storage. Any other item may call a method (or fails).
+bool converts_without_code(PyObject* item, std::type_identity<Text>) { return PyUnicode_Check(item); }
+
+template <class Second>
+bool pair_without_code(PyObject* item, Second second_without_code) {
+    return PyTuple_Check(item) && PyTuple_GET_SIZE(item) == 2 && PyUnicode_Check(PyTuple_GET_ITEM(item, 0)) &&
+           second_without_code(PyTuple_GET_ITEM(item, 1));
+}
+bool converts_without_code(PyObject* item, std::type_identity<TextPair>) {
+    return pair_without_code(item, [](PyObject* second) { return PyUnicode_Check(second); });
+}
+bool converts_without_code(PyObject* item, std::type_identity<RunLengthPair>) {
+    return pair_without_code(item, [](PyObject* second) { return PyLong_Check(second); });
+}
+bool converts_without_code(PyObject* item, std::type_identity<FractionPair>) {
+    return pair_without_code(item, [](PyObject* second) { return PyFloat_Check(second); });
+}
+
 template <class T, class Convert>
 Result<Batch<T>> extract_sequence(PyObject* argument, Convert convert) {
     if (PyUnicode_Check(argument))
         return PyErr::new_lazy(PyExc_TypeError, "Can't extract `str` to `Vec`");
     if (!PySequence_Check(argument)) return not_a_sequence(argument);
+
+#ifndef Py_GIL_DISABLED
+    // The iterator of an exact list or tuple walks its storage index by index,
+    // reading the length again at every step (a conversion may run Python code
+    // that resizes a list). Walking the storage the same way yields the same
+    // items without an iterator call per item.
+    const bool walk_storage = PyList_CheckExact(argument) || PyTuple_CheckExact(argument);
+#else
+    const bool walk_storage = false;
+#endif
+    // Anything else is read through its own methods.
+    if (!walk_storage) pin_borrowed_items();
 
     Batch<T> batch;
     Py_ssize_t hint = PyObject_Size(argument);
@@ -124,19 +156,24 @@ Result<Batch<T>> extract_sequence(PyObject* argument, Convert convert) {
         }  // a reservation that fails reserves nothing; the list still grows
     }
 
-#ifndef Py_GIL_DISABLED
-    // The iterator of an exact list or tuple walks its storage index by index,
-    // reading the length again at every step (a conversion may run Python code
-    // that resizes a list). Walking the storage the same way yields the same
-    // items without an iterator call per item.
-    if (PyList_CheckExact(argument) || PyTuple_CheckExact(argument)) {
-        for (Py_ssize_t i = 0; i < Py_SIZE(argument); ++i) {
+    if (walk_storage) {
+        Py_ssize_t i = 0;
+        // Borrowed while no item can run code.
+        batch.kept.borrow_from(argument);
+        for (; i < Py_SIZE(argument); ++i) {
+            PyObject* item = PySequence_Fast_ITEMS(argument)[i];
+            if (!converts_without_code(item, std::type_identity<T>{})) break;
             prefetch_ahead(PySequence_Fast_ITEMS(argument), i, Py_SIZE(argument));
-            MX_CHECK(append_item(batch, Py_NewRef(PySequence_Fast_ITEMS(argument)[i]), convert));
+            Result<T> value = convert(item);
+            if (!value.ok()) return std::move(value).error();
+            batch.items.push_back(std::move(value).value());
+            batch.kept.borrow_next();
         }
+        if (i < Py_SIZE(argument)) pin_borrowed_items();
+        for (; i < Py_SIZE(argument); ++i)
+            MX_CHECK(append_item(batch, Py_NewRef(PySequence_Fast_ITEMS(argument)[i]), convert));
         return batch;
     }
-#endif
 
     PyRef iterator = PyRef::steal(PyObject_GetIter(argument));
     if (!iterator) return PyErr::fetch();
@@ -265,11 +302,15 @@ PyRef owned_sequence_into_pyobject(parallel::OrderedResults<std::size_t> results
 }
 
 // Every result tuple is untracked as it is built, yet each allocation still
-// counts towards the next collection: a million of them would start hundreds
-// of collections, each walking the caller's old objects for nothing. Nothing
-// that runs while results are built can create a cycle or run Python code.
-// Without the interpreter lock other threads could switch the collector at
-// the same moment, so that build leaves it alone.
+// counts towards the next collection, and the collector sizes the old objects
+// it walks by that count: a million results would make the collection that
+// follows the call walk millions of the caller's objects, for tuples it will
+// never see. Paused, the call starts no collection; the count stays, so while
+// the results live the next collection still does that walk, and results
+// released first take the count back down. Nothing that runs while results
+// are built can create a cycle or run Python code. Without the interpreter
+// lock other threads could switch the collector at the same moment, so that
+// build leaves it alone.
 CollectorPause::CollectorPause() noexcept {
 #ifndef Py_GIL_DISABLED
     was_enabled_ = PyGC_Disable() != 0;
@@ -286,7 +327,7 @@ IdentifiedResults::IdentifiedResults(std::size_t count, std::size_t values_per_i
     : count_(count), arity_(static_cast<Py_ssize_t>(values_per_item + 1)), list_(new_list(count)) {}
 
 void IdentifiedResults::add_identifier(Text identifier) {
-    PyRef text = new_str(identifier);
+    PyRef text = fault_injection::active("result_identifier") ? new_object(PyErr_NoMemory()) : new_str(identifier);
     PyObject* tuple = new_object(PyTuple_New(arity_)).release();
     PyList_SET_ITEM(list_.get(), static_cast<Py_ssize_t>(added_++), tuple);
     PyTuple_SET_ITEM(tuple, 0, text.release());

@@ -1,7 +1,7 @@
 // Conversion of call arguments into native lists, and of native result vectors
 // into new Python lists. A native list views the UTF-8 bytes of the argument's
-// str objects in place, without copying them; the batch holds a strong
-// reference to every item until the call ends, and a str's UTF-8 bytes never
+// str objects in place, without copying them; the batch keeps every item alive
+// until the call ends (kept_objects.hpp), and a str's UTF-8 bytes never
 // change or move while the str lives, so the worker threads read them without
 // the interpreter lock and without touching any Python object.
 #pragma once
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "parallel/ordered_results.hpp"
+#include "python/kept_objects.hpp"
 #include "python/result.hpp"
 
 namespace marlinox::py {
@@ -29,40 +30,6 @@ struct KeyedText {
 using TextPair = std::pair<Text, Text>;
 using RunLengthPair = std::pair<KeyedText, std::int32_t>;
 using FractionPair = std::pair<KeyedText, double>;
-
-// Strong references to the items of a batch, released (under the interpreter
-// lock, on the calling thread) when the batch ends. A str keeps its UTF-8 bytes
-// and a tuple keeps its items for as long as it lives.
-class KeptObjects {
-public:
-    KeptObjects() = default;
-    KeptObjects(KeptObjects&& other) noexcept { objects_.swap(other.objects_); }
-    KeptObjects& operator=(KeptObjects&& other) noexcept {
-        KeptObjects old(std::move(*this));
-        objects_.swap(other.objects_);
-        return *this;
-    }
-    KeptObjects(const KeptObjects&) = delete;
-    KeptObjects& operator=(const KeptObjects&) = delete;
-    ~KeptObjects() {
-        // The objects lie scattered in memory: each is asked for well ahead
-        // of its turn, as a release takes only a few cycles.
-        constexpr std::size_t ahead = 64;
-        for (std::size_t i = 0; i < objects_.size(); ++i) {
-            if (i + ahead < objects_.size()) __builtin_prefetch(objects_[i + ahead], 1);
-            Py_DECREF(objects_[i]);
-        }
-    }
-
-    void reserve(std::size_t n) { objects_.reserve(n); }
-    void keep(PyRef object) {
-        objects_.push_back(object.get());
-        (void)object.release();  // the reference now belongs to objects_
-    }
-
-private:
-    std::vector<PyObject*> objects_;
-};
 
 // The converted items of one argument, and the objects their texts view.
 template <class T>
@@ -94,8 +61,8 @@ Result<Batch<FractionPair>> extract_fraction_pairs(PyObject* argument, std::stri
 // Result conversion: consumes the vector and returns a new list.
 PyRef owned_sequence_into_pyobject(parallel::OrderedResults<std::size_t> results);
 
-// Keeps the cyclic collector from running while results are built, and
-// restores its previous state.
+// Keeps the call from starting a cyclic collection while results are built,
+// and restores the collector's previous state.
 class CollectorPause {
 public:
     CollectorPause() noexcept;
