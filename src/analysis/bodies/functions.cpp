@@ -46,9 +46,9 @@ double ratio(std::size_t run_length, std::size_t bytes) {
 }
 
 // The first tuple items of a result list, built on the calling thread while
-// the pool computes the values.
-// The bytes are read from the caller's strs, scattered in memory and long out
-// of the caches by now: each is asked for some way ahead of its turn.
+// the pool computes the values. Their bytes are read from the caller's strs,
+// scattered in memory and long out of the caches by now: each is asked for
+// some way ahead of its turn.
 template <class Pair>
 void add_identifiers(py::IdentifiedResults& results, const std::vector<Pair>& items) {
     const auto identifier = [](const Pair& pair) -> Text {
