@@ -64,6 +64,18 @@ void add_identifiers(py::IdentifiedResults& results, const std::vector<Pair>& it
     }
 }
 
+// The list of (identifier, value...) tuples for `items`: `value_of` runs on the
+// pool, and the tuples with their identifiers are built meanwhile.
+template <class Pair, class ValueOf>
+PyRef identified_results(const std::vector<Pair>& items, ValueOf value_of) {
+    using Value = std::invoke_result_t<ValueOf&, const Pair&>;
+    constexpr std::size_t values_per_item = std::is_same_v<Value, std::pair<std::size_t, double>> ? 2 : 1;
+    py::IdentifiedResults results(items.size(), values_per_item);
+    auto values = parallel::parallel_ordered_map(std::span<const Pair>(items), value_of,
+                                                 [&] { add_identifiers(results, items); });
+    return results.finish(std::move(values));
+}
+
 }  // namespace
 
 Result<PyRef> __pyfunction_calculate_stop_free_run(PyObject*, PyObject* const* args, Py_ssize_t nargs,
@@ -80,39 +92,26 @@ Result<PyRef> __pyfunction_calculate_stop_free_runs_with_ids(PyObject*, PyObject
                                                              Py_ssize_t nargs, PyObject* kwnames) {
     MX_TRY(slots, bind<1>(runs_with_ids_description, args, nargs, kwnames));
     MX_TRY(pairs, py::extract_text_pairs(slots[0], "seq_tuples"));
-    py::IdentifiedResults results(pairs.items.size(), 1);
-    auto runs = parallel::parallel_ordered_map(
-        std::span<const py::TextPair>(pairs.items),
-        [](const py::TextPair& pair) { return calculate_stop_free_run_single(pair.second); },
-        [&] { add_identifiers(results, pairs.items); });
-    return results.finish(std::move(runs));
+    return identified_results(pairs.items,
+                              [](const py::TextPair& pair) { return calculate_stop_free_run_single(pair.second); });
 }
 
 Result<PyRef> __pyfunction_calculate_stop_free_run_with_ratio(PyObject*, PyObject* const* args,
                                                               Py_ssize_t nargs, PyObject* kwnames) {
     MX_TRY(slots, bind<1>(run_with_ratio_description, args, nargs, kwnames));
     MX_TRY(pairs, py::extract_text_pairs(slots[0], "sequences"));
-    py::IdentifiedResults results(pairs.items.size(), 2);
-    auto runs = parallel::parallel_ordered_map(
-        std::span<const py::TextPair>(pairs.items),
-        [](const py::TextPair& pair) {
-            std::size_t run = calculate_stop_free_run_single(pair.second);
-            return std::pair<std::size_t, double>(run, ratio(run, pair.second.size()));
-        },
-        [&] { add_identifiers(results, pairs.items); });
-    return results.finish(std::move(runs));
+    return identified_results(pairs.items, [](const py::TextPair& pair) {
+        std::size_t run = calculate_stop_free_run_single(pair.second);
+        return std::pair<std::size_t, double>(run, ratio(run, pair.second.size()));
+    });
 }
 
 Result<PyRef> __pyfunction_calculate_gc_content(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                                 PyObject* kwnames) {
     MX_TRY(slots, bind<1>(gc_content_description, args, nargs, kwnames));
     MX_TRY(pairs, py::extract_text_pairs(slots[0], "sequences"));
-    py::IdentifiedResults results(pairs.items.size(), 1);
-    auto fractions = parallel::parallel_ordered_map(
-        std::span<const py::TextPair>(pairs.items),
-        [](const py::TextPair& pair) { return calculate_gc_content_single(pair.second); },
-        [&] { add_identifiers(results, pairs.items); });
-    return results.finish(std::move(fractions));
+    return identified_results(pairs.items,
+                              [](const py::TextPair& pair) { return calculate_gc_content_single(pair.second); });
 }
 
 Result<PyRef> __pyfunction_calculate_run_probability(PyObject*, PyObject* const* args, Py_ssize_t nargs,
@@ -132,25 +131,20 @@ Result<PyRef> __pyfunction_calculate_run_probability(PyObject*, PyObject* const*
         table.insert_or_assign(fractions[i].first.text, fractions[i].first.hash, fractions[i].second);
     }
 
-    py::IdentifiedResults results(run_lengths.items.size(), 1);
     const py::RunLengthPair* const end = run_lengths.items.data() + run_lengths.items.size();
-    auto probabilities = parallel::parallel_ordered_map(
-        std::span<const py::RunLengthPair>(run_lengths.items),
-        [&table, end](const py::RunLengthPair& pair) {
-            // The items of a piece are looked up in order, so the lookups to
-            // come are known: their memory is asked for in stages.
-            const py::RunLengthPair* const here = &pair;
-            if (end - here > 24) table.prefetch(here[24].first.hash);
-            if (end - here > 16) table.prefetch_entry(here[16].first.hash);
-            if (end - here > 8) {
-                table.prefetch_key(here[8].first.hash);
-                __builtin_prefetch(here[8].first.text.data());
-            }
-            const double* found = table.find(pair.first.text, pair.first.hash);
-            return calculate_run_probability_single(pair.second, found == nullptr ? 0.0 : *found);
-        },
-        [&] { add_identifiers(results, run_lengths.items); });
-    return results.finish(std::move(probabilities));
+    return identified_results(run_lengths.items, [&table, end](const py::RunLengthPair& pair) {
+        // The items of a piece are looked up in order, so the lookups to
+        // come are known: their memory is asked for in stages.
+        const py::RunLengthPair* const here = &pair;
+        if (end - here > 24) table.prefetch(here[24].first.hash);
+        if (end - here > 16) table.prefetch_entry(here[16].first.hash);
+        if (end - here > 8) {
+            table.prefetch_key(here[8].first.hash);
+            __builtin_prefetch(here[8].first.text.data());
+        }
+        const double* found = table.find(pair.first.text, pair.first.hash);
+        return calculate_run_probability_single(pair.second, found == nullptr ? 0.0 : *found);
+    });
 }
 
 }  // namespace marlinox::analysis
