@@ -1,130 +1,80 @@
 #include "command/byte_source.hpp"
 
-#include <sys/stat.h>
+#include <bzlib.h>
+#include <libdeflate.h>
+#include <lzma.h>
+#include <zstd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <memory>
-#include <string_view>
 
-#include <htslib/bgzf.h>
-#include <htslib/hfile.h>
-#include <htslib/hts.h>
-
-#include "command/gzip_source.hpp"
-#include "command/hts_handles.hpp"
-#include "command/input_error.hpp"
+#include "command/decoder.hpp"
+#include "command/file_input.hpp"
+#include "command/read_ahead.hpp"
 
 namespace marlinox::command {
 namespace {
 
-class PlainSource final : public ByteSource {
-public:
-    explicit PlainSource(HfilePtr file) : file_(std::move(file)) {}
+constexpr std::size_t kPieceSize = std::size_t{1} << 20;
 
-    std::size_t read(char* buffer, std::size_t size) override {
-        const ssize_t n = hread(file_.get(), buffer, size);
-        if (n < 0) throw StreamError(std::string("read failed: ") + std::strerror(errno));
-        return static_cast<std::size_t>(n);
-    }
-    std::uint64_t file_position() const override { return static_cast<std::uint64_t>(htell(file_.get())); }
+// Decodes each piece when it is asked for.
+class DirectSource final : public ByteSource {
+public:
+    explicit DirectSource(std::unique_ptr<Decoder> decoder)
+        : decoder_(std::move(decoder)), buffer_(new char[kPieceSize]) {}
+    std::string_view next() override { return {buffer_.get(), decoder_->read(buffer_.get(), kPieceSize)}; }
+    std::uint64_t file_position() const override { return decoder_->file_position(); }
 
 private:
-    HfilePtr file_;
+    std::unique_ptr<Decoder> decoder_;
+    std::unique_ptr<char[]> buffer_;
 };
 
-// BGZF, its blocks inflated on several threads.
-class BgzfSource final : public ByteSource {
-public:
-    BgzfSource(HfilePtr file, hts_tpool* threads) : bgzf_(bgzf_hopen(file.get(), "r")) {
-        if (!bgzf_) throw StreamError("cannot start decompressing");
-        (void)file.release();  // bgzf_ owns it now
-        // A BGZF stream ends with an empty block; without it the file was cut
-        // off at a block boundary. Only a file that can seek can be checked
-        // up front, and the threaded reader does not tell when it met it.
-        const int end_block = bgzf_check_EOF(bgzf_.get());
-        end_block_missing_ = end_block == 0;
-        check_end_block_at_end_ = end_block == 2 && threads == nullptr;
-        if (threads != nullptr && bgzf_thread_pool(bgzf_.get(), threads, 0) != 0)
-            throw StreamError("cannot start the decompression threads");
-    }
-
-    std::size_t read(char* buffer, std::size_t size) override {
-        const ssize_t n = bgzf_read(bgzf_.get(), buffer, size);
-        if (n < 0) throw StreamError("corrupt or truncated BGZF data");
-        if (n == 0 && !bgzf_->is_gzip && (end_block_missing_ || (check_end_block_at_end_ && !bgzf_->last_block_eof)))
-            throw StreamError("truncated BGZF data: the end-of-file block is missing");
-        position_ = static_cast<std::uint64_t>(bgzf_tell(bgzf_.get()) >> 16);
-        return static_cast<std::size_t>(n);
-    }
-    std::uint64_t file_position() const override { return position_; }
-
-private:
-    BgzfPtr bgzf_;
-    bool end_block_missing_ = false;
-    bool check_end_block_at_end_ = false;
-    std::uint64_t position_ = 0;
-};
-
-// htslib reads none of these; it names some but fails on others, so their
-// magic bytes are checked here.
-const char* unsupported_compression(hFILE* file) {
-    static constexpr struct {
-        std::string_view magic;
-        const char* name;
-    } kinds[] = {
-        {"BZh", "bzip2"},
-        {std::string_view("\xfd" "7zXZ\x00", 6), "xz"},
-        {"\x28\xb5\x2f\xfd", "zstd"},
-    };
-    char start[8] = {};
-    const ssize_t n = hpeek(file, start, sizeof start);
-    if (n < 0) return nullptr;  // the format check reports the read error
-    const std::string_view head(start, static_cast<std::size_t>(n));
-    for (const auto& kind : kinds)
-        if (head.starts_with(kind.magic)) return kind.name;
-    return nullptr;
+bool starts_with(const FileInput& input, std::string_view magic) {
+    return input.size() >= magic.size() && std::memcmp(input.data(), magic.data(), magic.size()) == 0;
 }
 
-const char* unsupported_format(htsExactFormat format) {
-    switch (format) {
-        case bam: return "BAM";
-        case cram: return "CRAM";
-        case bcf: return "BCF";
-        default: return nullptr;
-    }
+std::unique_ptr<Decoder> make_decoder(const std::string& path, std::unique_ptr<FileInput> input,
+                                      const std::function<BgzfPool*()>& pool) {
+    (void)input->ensure(6);
+    const unsigned char* start = input->data();
+    if (starts_with(*input, "\x1f\x8b")) return make_gzip_decoder(std::move(input), pool());
+    if (starts_with(*input, "BZh") && input->size() >= 4 && start[3] >= '1' && start[3] <= '9')
+        return make_bzip2_decoder(std::move(input));
+    if (starts_with(*input, std::string_view("\xfd" "7zXZ\x00", 6))) return make_xz_decoder(std::move(input));
+    if (starts_with(*input, "\x28\xb5\x2f\xfd")) return make_zstd_decoder(std::move(input));
+    if (starts_with(*input, "CRAM")) throw InputError(path, 0, "CRAM input is not supported (FASTA or FASTQ expected)");
+    return make_plain_decoder(std::move(input));
 }
 
 }  // namespace
 
-std::unique_ptr<ByteSource> open_byte_source(const std::string& path,
-                                             const std::function<hts_tpool*()>& threads) {
-    if (path != "-") {
-        struct stat info {};
-        if (::stat(path.c_str(), &info) != 0) throw InputError(path, 0, std::strerror(errno));
-        if (S_ISDIR(info.st_mode)) throw InputError(path, 0, "is a directory");
-    }
-    HfilePtr file(hopen(path.c_str(), "r"));
-    if (!file) throw InputError(path, 0, std::strerror(errno));
-
-    if (const char* name = unsupported_compression(file.get()))
-        throw InputError(path, 0, std::string(name) + "-compressed input is not supported");
-    htsFormat format{};
-    errno = 0;
-    if (hts_detect_format2(file.get(), nullptr, &format) < 0)
-        throw InputError(path, 0, std::string("cannot read: ") + std::strerror(errno));
-    if (const char* name = unsupported_format(format.format))
-        throw InputError(path, 0, std::string(name) + " input is not supported (FASTA or FASTQ expected)");
-
+std::unique_ptr<ByteSource> open_byte_source(const std::string& path, const std::function<BgzfPool*()>& pool) {
+    auto input = std::make_unique<FileInput>(path);
+    const bool regular = input->is_regular_file();
+    std::unique_ptr<Decoder> decoder;
     try {
-        switch (format.compression) {
-            case gzip: return open_gzip_source(file);
-            case bgzf: return std::make_unique<BgzfSource>(std::move(file), threads());
-            default: return std::make_unique<PlainSource>(std::move(file));
-        }
+        decoder = make_decoder(path, std::move(input), pool);
     } catch (const StreamError& error) {
         throw InputError(path, 0, error.what());
     }
+    if (regular) return std::make_unique<ReadAhead>(std::move(decoder), kPieceSize);
+    return std::make_unique<DirectSource>(std::move(decoder));
+}
+
+std::string decoder_libraries() {
+    // libbz2 adds its release date after a comma.
+    const std::string_view bzip2 = BZ2_bzlibVersion();
+    return std::string("gzip by ") + gzip_inflater_name() + ", BGZF by libdeflate " LIBDEFLATE_VERSION_STRING +
+           ", bzip2 " + std::string(bzip2.substr(0, bzip2.find(','))) + ", xz " + lzma_version_string() +
+           ", zstd " + ZSTD_versionString();
+}
+
+void reject_binary_formats(const std::string& path, std::string_view start) {
+    if (start.starts_with(std::string_view("BAM\x01", 4)))
+        throw InputError(path, 0, "BAM input is not supported (FASTA or FASTQ expected)");
+    if (start.starts_with("BCF\x02"))
+        throw InputError(path, 0, "BCF input is not supported (FASTA or FASTQ expected)");
 }
 
 }  // namespace marlinox::command

@@ -1,35 +1,41 @@
-// The decompressed bytes of one input file. Plain files, gzip (every member)
-// and BGZF are recognised by their first bytes, never by their names.
+// The decoded bytes of one input file, in pieces. Plain, gzip (any mix of
+// members and BGZF blocks), bzip2, xz and zstd are recognised by their first
+// bytes, never by their names; a name is always a local path.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-
-struct hts_tpool;
+#include <string_view>
 
 namespace marlinox::command {
+
+class BgzfPool;
 
 class ByteSource {
 public:
     virtual ~ByteSource() = default;
-    // Up to `size` bytes into `buffer`; 0 at the end of the stream. Throws
-    // StreamError for corrupt or truncated compressed data.
-    virtual std::size_t read(char* buffer, std::size_t size) = 0;
-    // Bytes of the file consumed so far (compressed bytes for compressed files).
+    // The next piece, valid until the next call; empty at the proper end of
+    // the input. Every byte decoded before a failure comes first; then it
+    // throws StreamError (TrailingData for bytes after the last stream).
+    virtual std::string_view next() = 0;
+    // Bytes of the file consumed up to the end of the last piece.
     virtual std::uint64_t file_position() const = 0;
 };
 
 // Opens `path` ("-": standard input). Throws InputError (without a line) when
 // the file can't be opened or holds a format this command does not read.
-// BGZF blocks are inflated on the pool `threads()` gives (null: on the calling
-// thread); it is asked for only when a BGZF file comes.
-std::unique_ptr<ByteSource> open_byte_source(const std::string& path,
-                                             const std::function<hts_tpool*()>& threads);
+// A regular file is decoded one piece ahead on a thread of its own; a pipe or
+// a terminal is read on the calling thread, which a read may block forever.
+// `pool` gives the threads that decode BGZF blocks (null: the reading thread).
+std::unique_ptr<ByteSource> open_byte_source(const std::string& path, const std::function<BgzfPool*()>& pool);
 
-// What the build inflates plain gzip with, for --version.
-const char* gzip_inflater_name();
+// The decoding libraries and their versions, for --version.
+std::string decoder_libraries();
+
+// Throws InputError when the first decoded bytes of `path` are those of a
+// binary format that holds sequences (BAM, BCF) rather than FASTA or FASTQ.
+void reject_binary_formats(const std::string& path, std::string_view start);
 
 }  // namespace marlinox::command

@@ -32,4 +32,11 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Bytes after the proper end of the last compressed stream: everything before
+// them was decoded whole, so the last record is complete.
+class TrailingData : public StreamError {
+public:
+    using StreamError::StreamError;
+};
+
 }  // namespace marlinox::command

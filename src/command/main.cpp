@@ -7,8 +7,6 @@
 #include <new>
 #include <variant>
 
-#include <htslib/hts_log.h>
-
 #include "command/exit_status.hpp"
 #include "command/options.hpp"
 #include "command/pipeline.hpp"
@@ -24,8 +22,6 @@ using namespace marlinox::command;
 
 int run(int argc, char** argv) {
     exit_on_interrupt();
-    // Every problem is reported once, in this command's own words.
-    hts_set_log_level(HTS_LOG_OFF);
 
     std::variant<Options, int> parsed = parse_command_line(argc, argv);
     if (const int* status = std::get_if<int>(&parsed)) return *status;

@@ -6,7 +6,6 @@
 #include <limits>
 
 #include <CLI/CLI.hpp>
-#include <htslib/hts.h>
 
 #include "command/byte_source.hpp"
 #include "command/exit_status.hpp"
@@ -17,8 +16,9 @@ namespace {
 
 constexpr const char* kDescription =
     "Analyse the records of FASTA and FASTQ files: one tab-separated row per record,\n"
-    "after a header row, for every file in order. FILE may be plain, gzip or BGZF\n"
-    "compressed (recognised by its first bytes); '-' or no FILE reads standard input.";
+    "after a header row, for every file in order. FILE may be plain or compressed\n"
+    "with gzip, BGZF, bzip2, xz or zstd (recognised by its first bytes); '-' or no\n"
+    "FILE reads standard input.";
 
 constexpr const char* kFooter = R"(Columns:
   identifier     first word of the header line after '>' or '@' (up to a space or tab)
@@ -47,8 +47,7 @@ available, decide.
 )";
 
 std::string version_text() {
-    return std::string("marlinox ") + MARLINOX_VERSION + " (htslib " + hts_version() + ", gzip by " +
-           gzip_inflater_name() + ")";
+    return std::string("marlinox ") + MARLINOX_VERSION + " (" + decoder_libraries() + ")";
 }
 
 CLI::App& configure(CLI::App& app, Options& options, std::string& batch_text) {

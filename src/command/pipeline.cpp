@@ -14,15 +14,12 @@
 #include <optional>
 #include <thread>
 
-#include <htslib/thread_pool.h>
-
 #include "command/batch.hpp"
+#include "command/bgzf_blocks.hpp"
 #include "command/byte_source.hpp"
 #include "command/exit_status.hpp"
 #include "command/handoff.hpp"
-#include "command/hts_handles.hpp"
 #include "command/progress.hpp"
-#include "command/read_ahead.hpp"
 #include "command/record_parser.hpp"
 #include "command/table.hpp"
 #include "command/terminal.hpp"
@@ -30,8 +27,6 @@
 
 namespace marlinox::command {
 namespace {
-
-constexpr std::size_t kReadSize = std::size_t{1} << 20;
 
 struct Rows {
     parallel::OrderedResults<std::string> blocks;
@@ -88,12 +83,6 @@ std::optional<std::uint64_t> total_size(const std::vector<std::string>& files) {
     return total;
 }
 
-bool is_regular_file(const std::string& file) {
-    struct stat info {};
-    const int status = file == "-" ? ::fstat(0, &info) : ::stat(file.c_str(), &info);
-    return status == 0 && S_ISREG(info.st_mode);
-}
-
 void read_files(const Settings& settings, Handoff<Batch>& batches, SpareBatch& spare, Progress& progress) {
     BatchBuilder builder(
         settings.batch_bytes,
@@ -101,37 +90,41 @@ void read_files(const Settings& settings, Handoff<Batch>& batches, SpareBatch& s
             if (!batches.give(std::move(batch))) throw Cancelled{};
         },
         &spare);
-    ThreadPoolPtr decompression;
-    const auto decompression_threads = [&]() -> hts_tpool* {
-        if (!decompression && settings.threads > 1)
-            decompression.reset(hts_tpool_init(static_cast<int>(settings.threads)));
-        return decompression.get();
+    std::unique_ptr<BgzfPool> bgzf_pool;
+    const auto bgzf_threads = [&]() -> BgzfPool* {
+        if (!bgzf_pool && settings.threads > 1) bgzf_pool = std::make_unique<BgzfPool>(settings.threads);
+        return bgzf_pool.get();
     };
-    const std::unique_ptr<char[]> buffer(new char[kReadSize]);
     std::uint64_t records = 0;
     std::uint64_t bytes = 0;
     std::optional<InputError> error;
     try {
         for (const std::string& file : settings.files) {
-            const std::unique_ptr<ByteSource> source = open_byte_source(file, decompression_threads);
+            const std::unique_ptr<ByteSource> source = open_byte_source(file, bgzf_threads);
             RecordParser parser(file, builder);
             try {
-                if (is_regular_file(file)) {
-                    ReadAhead ahead(*source, kReadSize);
-                    for (std::string_view piece = ahead.next(); !piece.empty(); piece = ahead.next()) {
-                        parser.feed(piece);
-                        progress.update(records + parser.records(), bytes + ahead.position());
-                    }
-                } else {
-                    while (const std::size_t n = source->read(buffer.get(), kReadSize)) {
-                        parser.feed({buffer.get(), n});
-                        progress.update(records + parser.records(), bytes + source->file_position());
-                    }
+                std::string_view piece = source->next();
+                if (!piece.empty()) reject_binary_formats(file, piece);
+                for (; !piece.empty(); piece = source->next()) {
+                    parser.feed(piece);
+                    progress.update(records + parser.records(), bytes + source->file_position());
                 }
+                parser.finish();
+            } catch (const TrailingData& trailing) {
+                // Every stream before the stray bytes ended properly, so the
+                // last record is complete; if it is not, it gets no row, and
+                // the stray bytes are still what is reported.
+                const std::uint64_t line = parser.line();
+                try {
+                    parser.finish();
+                } catch (const InputError&) {
+                }
+                throw InputError(file, line, trailing.what());
             } catch (const StreamError& stream) {
+                // The bytes decoded before the damage have been parsed: the
+                // line is that of the damage.
                 throw InputError(file, parser.line(), stream.what());
             }
-            parser.finish();
             records += parser.records();
             bytes += source->file_position();
         }

@@ -4,7 +4,8 @@
 
 namespace marlinox::command {
 
-ReadAhead::ReadAhead(ByteSource& source, std::size_t piece_size) : source_(source), piece_size_(piece_size) {
+ReadAhead::ReadAhead(std::unique_ptr<Decoder> decoder, std::size_t piece_size)
+    : decoder_(std::move(decoder)), piece_size_(piece_size) {
     for (Piece& piece : pieces_) piece.data.reset(new char[piece_size]);
     thread_ = std::thread([this] {
         pthread_setname_np(pthread_self(), "marlinox-fetch");
@@ -32,11 +33,11 @@ void ReadAhead::fill() {
         std::size_t size = 0;
         std::exception_ptr failure;
         try {
-            size = source_.read(piece.data.get(), piece_size_);
+            size = decoder_->read(piece.data.get(), piece_size_);
         } catch (...) {
             failure = std::current_exception();
         }
-        const std::uint64_t position = source_.file_position();
+        const std::uint64_t position = decoder_->file_position();
         {
             std::lock_guard lock(mutex_);
             piece.size = size;

@@ -1,7 +1,7 @@
-// Reads a byte source on a thread of its own, one piece ahead of the parser,
-// so that inflating (or copying from the page cache) and parsing overlap.
-// Only for regular files: a read from a pipe or a terminal may wait forever,
-// and the destructor waits for the read in progress.
+// Decodes a regular file one piece ahead of the parser, on a thread of its
+// own, so that decoding (or copying from the page cache) and parsing overlap.
+// Not for pipes or terminals: a read from them may wait forever, and the
+// destructor waits for the read in progress.
 #pragma once
 
 #include <array>
@@ -15,21 +15,19 @@
 #include <thread>
 
 #include "command/byte_source.hpp"
+#include "command/decoder.hpp"
 
 namespace marlinox::command {
 
-class ReadAhead {
+class ReadAhead final : public ByteSource {
 public:
-    ReadAhead(ByteSource& source, std::size_t piece_size);
-    ~ReadAhead();
+    ReadAhead(std::unique_ptr<Decoder> decoder, std::size_t piece_size);
+    ~ReadAhead() override;
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
-    // The next piece, valid until the next call; empty at the end. Rethrows
-    // the source's failure.
-    std::string_view next();
-    // File position after the piece next() returned last.
-    std::uint64_t position() const noexcept { return position_; }
+    std::string_view next() override;
+    std::uint64_t file_position() const override { return position_; }
 
 private:
     struct Piece {
@@ -42,7 +40,7 @@ private:
 
     void fill();
 
-    ByteSource& source_;
+    std::unique_ptr<Decoder> decoder_;
     std::size_t piece_size_;
     std::array<Piece, 2> pieces_;
     std::size_t next_ = 0;
@@ -51,7 +49,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     bool stopping_ = false;
-    std::thread thread_;
+    std::thread thread_;  // last: started once everything it uses exists
 };
 
 }  // namespace marlinox::command
