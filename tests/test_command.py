@@ -178,11 +178,11 @@ IN = ["in"]
         (b"@a\nAC\n+\nII\n\n>b\n", IN, 2, "in:6: expected '@' at the start of a FASTQ record", ["a"]),
         (GZIP_GOOD[:-4], IN, 2, "in:5: truncated gzip data", ["a"]),
         (GZIP_GOOD[:12] + bytes(12) + GZIP_GOOD[24:], IN, 2, re.compile(r"in:1: corrupt gzip data.*"), []),
-        (bgzf(GOOD)[:18] + bytes(8) + bgzf(GOOD)[26:], IN, 2, "in:1: corrupt or truncated BGZF data", []),
+        (bgzf(GOOD)[:18] + bytes(8) + bgzf(GOOD)[26:], IN, 2, re.compile(r"in:1: corrupt BGZF data: .*"), []),
         (bgzf(GOOD)[:-28], IN, 2, "in:5: truncated BGZF data: the end-of-file block is missing", ["a"]),
-        (b"\xfd7zXZ\x00\x00\x04" + bytes(40), IN, 2, "in: xz-compressed input is not supported", []),
-        (b"\x28\xb5\x2f\xfd" + bytes(40), IN, 2, "in: zstd-compressed input is not supported", []),
-        (b"BZh91AY&SY" + bytes(40), IN, 2, "in: bzip2-compressed input is not supported", []),
+        (b"\xfd7zXZ\x00\x00\x04" + bytes(40), IN, 2, "in:1: corrupt xz data", []),
+        (b"\x28\xb5\x2f\xfd" + bytes(40), IN, 2, "in:1: truncated zstd data", []),
+        (b"BZh91AY&SY" + bytes(40), IN, 2, "in:1: corrupt bzip2 data", []),
         (bgzf(b"BAM\x01" + bytes(40)), IN, 2, "in: BAM input is not supported (FASTA or FASTQ expected)", []),
         (b"CRAM\x03\x00" + bytes(40), IN, 2, "in: CRAM input is not supported (FASTA or FASTQ expected)", []),
         (GOOD, ["in", "missing"], 2, "missing: No such file or directory", ["a", "b"]),
@@ -299,7 +299,7 @@ def test_usage_help_and_version():
     help_text = run("--help").stdout.decode()
     for topic in ["gc_fraction", "TAA, TAG", "G, C, g or c", "Exit status", "130"]:
         assert topic in help_text
-    assert re.fullmatch(r"marlinox \d+\.\d+\.\d+ \(htslib .*\)\n", run("--version").stdout.decode())
+    assert re.fullmatch(r"marlinox \d+\.\d+\.\d+ \(gzip by .*, BGZF by libdeflate .*\)\n", run("--version").stdout.decode())
 
 
 def test_floats_as_python_repr():
