@@ -20,10 +20,14 @@ out=build/fuzz
 mkdir -p "$out"
 cxx=${CXX_FUZZ:-clang++}
 
-# The kernels, internal failures and the command's reading path: no Python in
-# any of them, and no htslib (the harness feeds the bytes the streams give).
+# The kernels, internal failures and the command's reading path with its
+# decoders (gzip members through zlib here): no Python in any of them.
 core=(src/analysis/*.cpp src/failure/*.cpp)
-command=(src/command/record_parser.cpp src/command/table.cpp src/command/float_repr.cpp src/parallel/*.cpp)
+command=(src/command/record_parser.cpp src/command/table.cpp src/command/float_repr.cpp src/parallel/*.cpp
+         src/command/byte_source.cpp src/command/file_input.cpp src/command/gzip_decoder.cpp
+         src/command/bgzf_blocks.cpp src/command/member_inflater_zlib.cpp src/command/stream_decoders.cpp
+         src/command/read_ahead.cpp src/command/read_file.cpp)
+command_libraries=(-ldeflate -lz -lbz2 -llzma -lzstd)
 flags=(-std=c++20 -O1 -g -Isrc -Wall -Wextra -Werror -fno-omit-frame-pointer
        -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
 
@@ -31,11 +35,15 @@ build() {
     local name=$1 harness=$2; shift 2
     local binary=$out/$name
     local sources=("$harness" "${core[@]}")
-    [ "$name" = command_fuzz ] && sources+=("${command[@]}")
+    local libraries=()
+    if [ "$name" = command_fuzz ]; then
+        sources+=("${command[@]}")
+        libraries=("${command_libraries[@]}")
+    fi
     local newest
     newest=$(ls -t "${sources[@]}" src/*/*.hpp "$0" | head -n 1)
     if [ ! -x "$binary" ] || [ "$newest" -nt "$binary" ]; then
-        "$cxx" "${flags[@]}" "$@" "${sources[@]}" -o "$binary"
+        "$cxx" "${flags[@]}" "$@" "${sources[@]}" "${libraries[@]}" -o "$binary"
     fi
 }
 

@@ -100,6 +100,11 @@ private:
     // there is room; a failure to frame them waits for the runs before it.
     void submit_runs() {
         while (!framing_failure_ && runs_.has_room()) {
+            // A pipe may stall for good: while decoded runs wait to go out,
+            // take only blocks already read.
+            if (runs_.pending() && !input_->is_regular_file() &&
+                !(input_->size() >= kBgzfHeaderSize && whole_bgzf_block_buffered()))
+                return;
             BlockRun* run = nullptr;
             std::size_t output = 0;
             try {

@@ -20,6 +20,7 @@
 #include "command/exit_status.hpp"
 #include "command/handoff.hpp"
 #include "command/progress.hpp"
+#include "command/read_file.hpp"
 #include "command/record_parser.hpp"
 #include "command/table.hpp"
 #include "command/terminal.hpp"
@@ -102,29 +103,9 @@ void read_files(const Settings& settings, Handoff<Batch>& batches, SpareBatch& s
         for (const std::string& file : settings.files) {
             const std::unique_ptr<ByteSource> source = open_byte_source(file, bgzf_threads);
             RecordParser parser(file, builder);
-            try {
-                std::string_view piece = source->next();
-                if (!piece.empty()) reject_binary_formats(file, piece);
-                for (; !piece.empty(); piece = source->next()) {
-                    parser.feed(piece);
-                    progress.update(records + parser.records(), bytes + source->file_position());
-                }
-                parser.finish();
-            } catch (const TrailingData& trailing) {
-                // Every stream before the stray bytes ended properly, so the
-                // last record is complete; if it is not, it gets no row, and
-                // the stray bytes are still what is reported.
-                const std::uint64_t line = parser.line();
-                try {
-                    parser.finish();
-                } catch (const InputError&) {
-                }
-                throw InputError(file, line, trailing.what());
-            } catch (const StreamError& stream) {
-                // The bytes decoded before the damage have been parsed: the
-                // line is that of the damage.
-                throw InputError(file, parser.line(), stream.what());
-            }
+            parse_source(file, *source, parser, [&] {
+                progress.update(records + parser.records(), bytes + source->file_position());
+            });
             records += parser.records();
             bytes += source->file_position();
         }
