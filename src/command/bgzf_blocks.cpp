@@ -118,7 +118,7 @@ void BgzfPool::withdraw(BlockRun& run) noexcept {
 }
 
 BlockRuns::BlockRuns(BgzfPool* pool)
-    : pool_(pool), limit_(pool != nullptr ? 2 * pool->threads() : 1) {
+    : pool_(pool), limit_(pool != nullptr ? 4 * pool->threads() : 1) {
     if (pool_ == nullptr) own_ = make_decompressor();
 }
 

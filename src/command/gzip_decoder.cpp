@@ -26,7 +26,7 @@ std::size_t bgzf_block_size(const unsigned char* header) noexcept {
 }
 
 constexpr std::size_t kEndBlockSize = 28;
-constexpr std::size_t kRunBlocks = 64;
+constexpr std::size_t kRunBlocks = 16;
 
 class GzipDecoder final : public Decoder {
 public:
