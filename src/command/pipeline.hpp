@@ -10,8 +10,7 @@
 // the error on after the last intact record, so every row before it is
 // written first; it ends the run with status 2. Everything else that is
 // thrown (an output error, a thread that cannot start, std::bad_alloc, an
-// InternalFailure) stops every stage and ends the run with status 1. Every
-// thread is joined before write_table returns, on every path.
+// InternalFailure) stops every stage and ends the run with status 1.
 #pragma once
 
 #include <cstddef>
