@@ -117,8 +117,10 @@ void BgzfPool::withdraw(BlockRun& run) noexcept {
     finished_.wait(lock, [&] { return run.done; });
 }
 
+// Four runs per thread keep every thread busy while the reader drains one;
+// at most 16 (about 32 MiB of compressed and decoded bytes) with many threads.
 BlockRuns::BlockRuns(BgzfPool* pool)
-    : pool_(pool), limit_(pool != nullptr ? 4 * pool->threads() : 1) {
+    : pool_(pool), limit_(pool != nullptr ? std::min<std::size_t>(4 * pool->threads(), 16) : 1) {
     if (pool_ == nullptr) own_ = make_decompressor();
 }
 
