@@ -14,7 +14,7 @@ fi
 marlinox=$dir/bin/marlinox
 if [ ! -x "$marlinox" ]; then
     grep -i "command" "$log" >&2 || true
-    echo "demo.sh: the marlinox command was not built (it needs htslib and CLI11)" >&2
+    echo "demo.sh: the marlinox command was not built (it needs CLI11 and the decoding libraries)" >&2
     exit 1
 fi
 if [ $# -gt 0 ]; then

@@ -50,7 +50,7 @@ stubs = sorted(p.name for p in (site / "marlinox").iterdir())
 assert stubs == ["__init__.pyi", "py.typed"], stubs
 print("installed:", so)
 PY
-# The wheel carries the command where the build found htslib and CLI11.
+# The wheel carries the command where the build found CLI11 and the decoding libraries.
 command=
 if [ -x "$venv/bin/marlinox" ]; then
     command=$venv/bin/marlinox
