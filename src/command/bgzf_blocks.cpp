@@ -117,10 +117,11 @@ void BgzfPool::withdraw(BlockRun& run) noexcept {
     finished_.wait(lock, [&] { return run.done; });
 }
 
-// Four runs per thread keep every thread busy while the reader drains one;
-// at most 16 (about 32 MiB of compressed and decoded bytes) with many threads.
+// Two runs per thread keep every thread busy while the reader drains one;
+// decoding further ahead only pushes the decoded bytes out of the caches
+// before the reader copies them.
 BlockRuns::BlockRuns(BgzfPool* pool)
-    : pool_(pool), limit_(pool != nullptr ? std::min<std::size_t>(4 * pool->threads(), 16) : 1) {
+    : pool_(pool), limit_(pool != nullptr ? std::min<std::size_t>(2 * pool->threads(), 8) : 1) {
     if (pool_ == nullptr) own_ = make_decompressor();
 }
 

@@ -26,7 +26,8 @@ std::size_t bgzf_block_size(const unsigned char* header) noexcept {
 }
 
 constexpr std::size_t kEndBlockSize = 28;
-constexpr std::size_t kRunBlocks = 16;
+// Blocks per run: small runs keep what is decoded ahead within the caches.
+constexpr std::size_t kRunBlocks = 4;
 
 class GzipDecoder final : public Decoder {
 public:
