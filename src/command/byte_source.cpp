@@ -1,6 +1,10 @@
 #include "command/byte_source.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstring>
@@ -14,23 +18,38 @@
 #include "command/gzip_source.hpp"
 #include "command/hts_handles.hpp"
 #include "command/input_error.hpp"
+#include "command/input_stop.hpp"
 
 namespace marlinox::command {
 namespace {
 
 class PlainSource final : public ByteSource {
 public:
-    explicit PlainSource(HfilePtr file) : file_(std::move(file)) {}
+    PlainSource(HfilePtr file, int fd) : file_(std::move(file)), fd_(fd) {}
 
+    // First the bytes the format check left in the hFILE's buffer, then the
+    // descriptor itself, so that a read that waits can be stopped.
     std::size_t read(char* buffer, std::size_t size) override {
-        const ssize_t n = hread(file_.get(), buffer, size);
-        if (n < 0) throw StreamError(std::string("read failed: ") + std::strerror(errno));
-        return static_cast<std::size_t>(n);
+        hFILE& file = *file_;
+        std::size_t n = 0;
+        if (file.begin < file.end) {
+            n = std::min(size, static_cast<std::size_t>(file.end - file.begin));
+            std::memcpy(buffer, file.begin, n);
+            file.begin += n;
+        } else {
+            const ssize_t count = read_unless_stopped(fd_, buffer, size);
+            if (count < 0) throw StreamError(std::string("read failed: ") + std::strerror(errno));
+            n = static_cast<std::size_t>(count);
+        }
+        position_ += n;
+        return n;
     }
-    std::uint64_t file_position() const override { return static_cast<std::uint64_t>(htell(file_.get())); }
+    std::uint64_t file_position() const override { return position_; }
 
 private:
     HfilePtr file_;
+    int fd_;
+    std::uint64_t position_ = 0;
 };
 
 // BGZF, its blocks inflated on several threads.
@@ -104,8 +123,15 @@ std::unique_ptr<ByteSource> open_byte_source(const std::string& path,
         if (::stat(path.c_str(), &info) != 0) throw InputError(path, 0, std::strerror(errno));
         if (S_ISDIR(info.st_mode)) throw InputError(path, 0, "is a directory");
     }
-    HfilePtr file(hopen(path.c_str(), "r"));
-    if (!file) throw InputError(path, 0, std::strerror(errno));
+    // The name is a local path, never a URL or another scheme htslib knows.
+    const int fd = path == "-" ? 0 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw InputError(path, 0, std::strerror(errno));
+    HfilePtr file(hdopen(fd, "r"));
+    if (!file) {
+        const int error = errno;
+        if (fd != 0) ::close(fd);
+        throw InputError(path, 0, std::strerror(error));
+    }
 
     if (const char* name = unsupported_compression(file.get()))
         throw InputError(path, 0, std::string(name) + "-compressed input is not supported");
@@ -120,7 +146,7 @@ std::unique_ptr<ByteSource> open_byte_source(const std::string& path,
         switch (format.compression) {
             case gzip: return open_gzip_source(file);
             case bgzf: return std::make_unique<BgzfSource>(std::move(file), threads());
-            default: return std::make_unique<PlainSource>(std::move(file));
+            default: return std::make_unique<PlainSource>(std::move(file), fd);
         }
     } catch (const StreamError& error) {
         throw InputError(path, 0, error.what());

@@ -3,19 +3,20 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <exception>
-#include <new>
+#include <optional>
 #include <variant>
 
 #include <htslib/hts_log.h>
 
 #include "command/exit_status.hpp"
+#include "command/failure_report.hpp"
 #include "command/options.hpp"
 #include "command/pipeline.hpp"
 #include "command/progress.hpp"
 #include "command/terminal.hpp"
 #include "failure/internal_failure.hpp"
 #include "parallel/parallel_ordered_map.hpp"
+#include "parallel/pool_size.hpp"
 #include "parallel/test_hooks.hpp"
 
 namespace {
@@ -23,7 +24,8 @@ namespace {
 using namespace marlinox::command;
 
 int run(int argc, char** argv) {
-    exit_on_interrupt();
+    hold_standard_descriptors();
+    const ExitOnSignals signals;
     // Every problem is reported once, in this command's own words.
     hts_set_log_level(HTS_LOG_OFF);
 
@@ -37,7 +39,11 @@ int run(int argc, char** argv) {
         }
         options.files.emplace_back("-");
     }
-    if (options.threads) marlinox::parallel::request_pool_size(*options.threads);
+    if (options.threads) {
+        // -j 0 stands for the default without the environment's say.
+        marlinox::parallel::request_pool_size(*options.threads != 0 ? *options.threads
+                                                                    : marlinox::parallel::detail::default_pool_size());
+    }
 #ifdef MARLINOX_TEST_HOOKS
     // Lets the test suite reach a failure that a correct run never meets.
     if (std::getenv("MARLINOX_FAIL_POOL_START") != nullptr) marlinox::parallel::test_hooks::fail_worker_start(0);
@@ -53,12 +59,10 @@ int run(int argc, char** argv) {
 int main(int argc, char** argv) {
     try {
         return run(argc, argv);
-    } catch (const marlinox::InternalFailure& failure) {
-        report_error("internal: " + failure.message());
-    } catch (const std::bad_alloc&) {
-        report_error("out of memory");
-    } catch (const std::exception& error) {
-        report_error(std::string("internal: ") + error.what());
+    } catch (...) {
+        const std::optional<FailureReport> report = report_of_current_exception();
+        if (!report) return kExitFailure;
+        report_error(report->message);
+        return report->status;
     }
-    return kExitFailure;
 }
