@@ -294,6 +294,25 @@ def test_interrupt_leaves_whole_rows(tmp_path):
         proc.stdin.close()
 
 
+@pytest.mark.skipif(len(os.sched_getaffinity(0)) < 2, reason="one processor: every count gives the same pool")
+def test_threads_zero_means_every_processor_whatever_the_environment():
+    def threads_while_waiting(env):
+        # Standard input stays open, so the command waits with all its threads started.
+        with subprocess.Popen([COMMAND, "--no-progress", "-j", "0", "-"], stdin=subprocess.PIPE,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              env={**os.environ, **env}) as proc:
+            proc.stdin.write(GOOD)
+            proc.stdin.flush()
+            assert proc.stdout.readline().decode() == HEADER + "\n"
+            threads = len(os.listdir(f"/proc/{proc.pid}/task"))
+            proc.stdin.close()
+            assert proc.wait(TIMEOUT) == 0
+            return threads
+    unset = {"RAYON_NUM_THREADS": "", "RAYON_RS_NUM_CPUS": ""}
+    assert threads_while_waiting({**unset, "RAYON_NUM_THREADS": "1"}) == threads_while_waiting(unset)
+    assert threads_while_waiting({**unset, "RAYON_RS_NUM_CPUS": "1"}) == threads_while_waiting(unset)
+
+
 def test_usage_help_and_version():
     pty = pytest.importorskip("pty")
     primary, secondary = pty.openpty()
