@@ -196,6 +196,7 @@ IN = ["in"]
          ["a", "b"]),
         (GOOD, ["--batch-bytes", "12X", "in"], 2, re.compile(r"--batch-bytes: a size such as .*"), None),
         (GOOD, ["--threads", "0", "in"], 0, None, ["a", "b"]),
+        (GOOD, ["in", "--no-such\noption"], 2, re.compile(r"[^\n]*--no-such\\noption[^\n]*"), None),
         (GOOD, ["-j", "abc", "in"], 2, "-j: not a number: abc (see marlinox --help)", None),
         (GOOD, ["-j", "0x10", "in"], 2, "-j: not a number: 0x10 (see marlinox --help)", None),
         (GOOD, ["-j", "300", "in"], 2, "-j: out of range (0 to 255): 300 (see marlinox --help)", None),

@@ -161,7 +161,8 @@ std::variant<Options, int> parse_command_line(int argc, char** argv) {
         (void)write_all(1, version_text() + "\n");
         return kExitOk;
     } catch (const CLI::ParseError& error) {
-        report_error(std::string(error.what()) + " (see marlinox --help)");
+        // The message may quote an argument, a file name with a line end among them.
+        report_error(escaped_for_message(error.what()) + " (see marlinox --help)");
         return kExitBadInput;
     }
     if (!batch_text.empty()) options.batch_bytes = *parse_size(batch_text);
