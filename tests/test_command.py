@@ -167,7 +167,12 @@ IN = ["in"]
         (b"ACGT\n>a\nAC\n", IN, 2, "in:1: sequence data before the first '>' or '@' header line", []),
         (b" >a\nAC\n", IN, 2, "in:1: sequence data before the first '>' or '@' header line", []),
         (b">a\nACGT\n>b\nAC\x01T\n", IN, 2, "in:4: byte 0x01 is not allowed in a sequence", ["a"]),
-        (b">a\nAC\rGT\n>b\nA\n", IN, 2, "in:2: byte 0x0D is not allowed in a sequence", []),
+        (b">a\nAC\rGT\n>b\nA\n", IN, 2, "in:2: a line ends in CR without LF", []),
+        (b">a\rACGT\r>b\rA\r", IN, 2, "in:1: a line ends in CR without LF", []),
+        (b">a\nA\n>b c\rd\r\nA\n", IN, 2, "in:3: a line ends in CR without LF", ["a"]),
+        (b"@a\nA\n+\nI\r\r\n", IN, 2, "in:4: a line ends in CR without LF", []),
+        (b"@a\n\n+\r", IN, 0, None, ["a"]),
+        (b"@a x\n\n+a x\r", IN, 0, None, ["a"]),
         (b">a\nA\n>b\nAC\xc3\xa9\n", IN, 2, "in:4: byte 0xC3 is not allowed in a sequence", ["a"]),
         (b">a\nA\n>b\nA\x7f\n", IN, 2, "in:4: byte 0x7F is not allowed in a sequence", ["a"]),
         (b"@a\nACGT\n+\nIIII\n@b\nACGT\n+\nIII\n", IN, 2, "in:8: the quality has 3 bytes, the sequence 4", ["a"]),
@@ -187,8 +192,14 @@ IN = ["in"]
         (b"CRAM\x03\x00" + bytes(40), IN, 2, "in: CRAM input is not supported (FASTA or FASTQ expected)", []),
         (GOOD, ["in", "missing"], 2, "missing: No such file or directory", ["a", "b"]),
         (GOOD, ["in", "."], 2, ".: is a directory", ["a", "b"]),
+        (GOOD, ["in", "new\nline\t\x01\x7f\\é"], 2, "new\\nline\\t\\x01\\x7F\\\\é: No such file or directory",
+         ["a", "b"]),
         (GOOD, ["--batch-bytes", "12X", "in"], 2, re.compile(r"--batch-bytes: a size such as .*"), None),
-        (GOOD, ["--threads", "0", "in"], 2, re.compile(r"--threads: .*"), None),
+        (GOOD, ["--threads", "0", "in"], 0, None, ["a", "b"]),
+        (GOOD, ["in", "--no-such\noption"], 2, re.compile(r"[^\n]*--no-such\\noption[^\n]*"), None),
+        (GOOD, ["-j", "abc", "in"], 2, "-j: not a number: abc (see marlinox --help)", None),
+        (GOOD, ["-j", "0x10", "in"], 2, "-j: not a number: 0x10 (see marlinox --help)", None),
+        (GOOD, ["-j", "300", "in"], 2, "-j: out of range (0 to 255): 300 (see marlinox --help)", None),
     ],
 )
 def test_bad_input(tmp_path, data, args, status, error, kept):
@@ -284,6 +295,25 @@ def test_interrupt_leaves_whole_rows(tmp_path):
         proc.stdin.close()
 
 
+@pytest.mark.skipif(len(os.sched_getaffinity(0)) < 2, reason="one processor: every count gives the same pool")
+def test_threads_zero_means_every_processor_whatever_the_environment():
+    def threads_while_waiting(env):
+        # Standard input stays open, so the command waits with all its threads started.
+        with subprocess.Popen([COMMAND, "--no-progress", "-j", "0", "-"], stdin=subprocess.PIPE,
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              env={**os.environ, **env}) as proc:
+            proc.stdin.write(GOOD)
+            proc.stdin.flush()
+            assert proc.stdout.readline().decode() == HEADER + "\n"
+            threads = len(os.listdir(f"/proc/{proc.pid}/task"))
+            proc.stdin.close()
+            assert proc.wait(TIMEOUT) == 0
+            return threads
+    unset = {"RAYON_NUM_THREADS": "", "RAYON_RS_NUM_CPUS": ""}
+    assert threads_while_waiting({**unset, "RAYON_NUM_THREADS": "1"}) == threads_while_waiting(unset)
+    assert threads_while_waiting({**unset, "RAYON_RS_NUM_CPUS": "1"}) == threads_while_waiting(unset)
+
+
 def test_usage_help_and_version():
     pty = pytest.importorskip("pty")
     primary, secondary = pty.openpty()
@@ -297,6 +327,7 @@ def test_usage_help_and_version():
         os.close(primary)
         os.close(secondary)
     help_text = run("--help").stdout.decode()
+    assert help_text.startswith("marlinox [OPTIONS] [FILE...]\n\nAnalyse")
     for topic in ["gc_fraction", "TAA, TAG", "G, C, g or c", "Exit status", "130"]:
         assert topic in help_text
     assert re.fullmatch(r"marlinox \d+\.\d+\.\d+ \(gzip by .*, BGZF by libdeflate .*\)\n", run("--version").stdout.decode())

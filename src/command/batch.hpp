@@ -118,32 +118,45 @@ public:
 
     void begin_record() noexcept {
         record_start_ = batch_.bytes.size();
+        header_length_ = 0;
+        identifier_start_ = 0;
         identifier_length_ = 0;
     }
-    void append_identifier(const char* bytes, std::size_t count) {
+    // Bytes of the header line kept with the record around the identifier
+    // (FASTQ keeps the whole line for the check of the '+' line).
+    void append_header(const char* bytes, std::size_t count) {
         make_room(count);
         batch_.bytes.append(bytes, count);
+        header_length_ += count;
+    }
+    void append_identifier(const char* bytes, std::size_t count) {
+        if (identifier_length_ == 0) identifier_start_ = header_length_;
+        append_header(bytes, count);
         identifier_length_ += count;
     }
     void append_sequence(const char* bytes, std::size_t count) {
         make_room(count);
         batch_.bytes.append(bytes, count);
     }
+    // The header bytes kept of the record being read; valid until the next append.
+    std::string_view header() const noexcept { return batch_.bytes.view(record_start_, header_length_); }
     // Bytes of sequence of the record being read so far.
     std::size_t sequence_length() const noexcept {
-        return batch_.bytes.size() - record_start_ - identifier_length_;
+        return batch_.bytes.size() - record_start_ - header_length_;
     }
     void end_record() {
-        const std::size_t sequence_offset = record_start_ + identifier_length_;
-        batch_.records.push_back(
-            {record_start_, identifier_length_, sequence_offset, batch_.bytes.size() - sequence_offset});
-        record_start_ = batch_.bytes.size();
-        identifier_length_ = 0;
+        const std::size_t sequence_offset = record_start_ + header_length_;
+        batch_.records.push_back({record_start_ + identifier_start_, identifier_length_, sequence_offset,
+                                  batch_.bytes.size() - sequence_offset});
+        begin_record();
+        // Records without bytes fill a batch too, so that memory stays
+        // bounded and rows flow however small the records are.
+        if (held() >= current_budget_) hand_on();
     }
     // Drops the bytes of a record that will not be completed.
     void abandon_record() noexcept {
         batch_.bytes.truncate(record_start_);
-        identifier_length_ = 0;
+        begin_record();
     }
     // The last batch, with `error` to report after its records, if any.
     void finish(std::optional<InputError> error) {
@@ -155,10 +168,17 @@ public:
 private:
     static constexpr std::size_t kRecordCost = sizeof(RecordSpan);
 
+    // What the batch costs: its bytes, and its records (the one being read included).
+    std::size_t held() const noexcept { return batch_.bytes.size() + (batch_.records.size() + 1) * kRecordCost; }
+
     void make_room(std::size_t count) {
         if (batch_.records.empty()) return;
-        const std::size_t held = batch_.bytes.size() + (batch_.records.size() + 1) * kRecordCost;
-        if (held + count <= current_budget_) return;
+        if (held() + count <= current_budget_) return;
+        hand_on();
+    }
+    // Hands the complete records on; the record being read moves on into the
+    // next batch.
+    void hand_on() {
         current_budget_ = std::min(budget_, current_budget_ * 2);
         Batch full = std::move(batch_);
         renew();
@@ -188,6 +208,9 @@ private:
     SpareBatch* spare_;
     Batch batch_;
     std::size_t record_start_ = 0;
+    // Of the record being read, relative to record_start_.
+    std::size_t header_length_ = 0;
+    std::size_t identifier_start_ = 0;
     std::size_t identifier_length_ = 0;
 };
 

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "command/input_error.hpp"
+#include "command/input_stop.hpp"
 
 namespace marlinox::command {
 
@@ -49,12 +50,12 @@ bool FileInput::fill() {
     return n > 0;
 }
 
+// Every read may wait (a pipe, a FIFO, a terminal) and gives up once the
+// table can no longer be written.
 std::size_t FileInput::read_some(unsigned char* buffer, std::size_t size) {
-    for (;;) {
-        const ssize_t n = ::read(fd_, buffer, size);
-        if (n >= 0) return static_cast<std::size_t>(n);
-        if (errno != EINTR) throw StreamError(std::string("read failed: ") + std::strerror(errno));
-    }
+    const ssize_t n = read_unless_stopped(fd_, reinterpret_cast<char*>(buffer), size);
+    if (n < 0) throw StreamError(std::string("read failed: ") + std::strerror(errno));
+    return static_cast<std::size_t>(n);
 }
 
 std::size_t FileInput::read_into(char* buffer, std::size_t size) {

@@ -5,8 +5,13 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace marlinox::command {
+
+// `text` fit for a one-line message: LF, TAB, CR and backslash as \n, \t, \r
+// and \\, every other byte below 0x20 and 0x7F as \xHH; the rest unchanged.
+std::string escaped_for_message(std::string_view text);
 
 class InputError : public std::runtime_error {
 public:
@@ -17,7 +22,7 @@ public:
     std::uint64_t line() const noexcept { return line_; }  // 0: no line applies
 
     std::string describe() const {
-        return file_ + (line_ != 0 ? ":" + std::to_string(line_) : std::string()) + ": " + what();
+        return escaped_for_message(file_) + (line_ != 0 ? ":" + std::to_string(line_) : std::string()) + ": " + what();
     }
 
 private:

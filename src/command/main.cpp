@@ -3,17 +3,18 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <exception>
-#include <new>
+#include <optional>
 #include <variant>
 
 #include "command/exit_status.hpp"
+#include "command/failure_report.hpp"
 #include "command/options.hpp"
 #include "command/pipeline.hpp"
 #include "command/progress.hpp"
 #include "command/terminal.hpp"
 #include "failure/internal_failure.hpp"
 #include "parallel/parallel_ordered_map.hpp"
+#include "parallel/pool_size.hpp"
 #include "parallel/test_hooks.hpp"
 
 namespace {
@@ -21,7 +22,8 @@ namespace {
 using namespace marlinox::command;
 
 int run(int argc, char** argv) {
-    exit_on_interrupt();
+    hold_standard_descriptors();
+    const ExitOnSignals signals;
 
     std::variant<Options, int> parsed = parse_command_line(argc, argv);
     if (const int* status = std::get_if<int>(&parsed)) return *status;
@@ -33,7 +35,11 @@ int run(int argc, char** argv) {
         }
         options.files.emplace_back("-");
     }
-    if (options.threads) marlinox::parallel::request_pool_size(*options.threads);
+    if (options.threads) {
+        // -j 0 stands for the default without the environment's say.
+        marlinox::parallel::request_pool_size(*options.threads != 0 ? *options.threads
+                                                                    : marlinox::parallel::detail::default_pool_size());
+    }
 #ifdef MARLINOX_TEST_HOOKS
     // Lets the test suite reach a failure that a correct run never meets.
     if (std::getenv("MARLINOX_FAIL_POOL_START") != nullptr) marlinox::parallel::test_hooks::fail_worker_start(0);
@@ -49,12 +55,10 @@ int run(int argc, char** argv) {
 int main(int argc, char** argv) {
     try {
         return run(argc, argv);
-    } catch (const marlinox::InternalFailure& failure) {
-        report_error("internal: " + failure.message());
-    } catch (const std::bad_alloc&) {
-        report_error("out of memory");
-    } catch (const std::exception& error) {
-        report_error(std::string("internal: ") + error.what());
+    } catch (...) {
+        const std::optional<FailureReport> report = report_of_current_exception();
+        if (!report) return kExitFailure;
+        report_error(report->message);
+        return report->status;
     }
-    return kExitFailure;
 }

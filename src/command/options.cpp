@@ -1,14 +1,17 @@
 #include "command/options.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdint>
 #include <limits>
+#include <memory>
 
 #include <CLI/CLI.hpp>
 
 #include "command/byte_source.hpp"
 #include "command/exit_status.hpp"
+#include "command/input_error.hpp"
 #include "command/terminal.hpp"
 
 namespace marlinox::command {
@@ -38,28 +41,48 @@ Exit status:
   1    output could not be written, or an internal failure
   2    bad input or bad usage: one "error: FILE:LINE: ..." line on standard error,
        after the rows of every record before the bad one
-  130  interrupted (Ctrl-C); no row is left half written
+  130  interrupted (Ctrl-C); 143 and 129 for SIGTERM and SIGHUP: 128 + the
+       signal, once the rows being written are whole
 A closed output pipe (| head) stops the command silently, by SIGPIPE.
 
-Threads: -j sets the analysis and BGZF decompression threads; without it, the
-environment variables RAYON_NUM_THREADS or RAYON_RS_NUM_CPUS, else the processors
-available, decide.
+Threads: -j sets the analysis and BGZF decompression threads (-j 0: every processor
+the process may use), whatever the environment says; without it, the environment
+variables RAYON_NUM_THREADS or RAYON_RS_NUM_CPUS, else the processors available,
+decide.
 )";
 
 std::string version_text() {
     return std::string("marlinox ") + MARLINOX_VERSION + " (" + decoder_libraries() + ")";
 }
 
-CLI::App& configure(CLI::App& app, Options& options, std::string& batch_text) {
+// The usage line first, then the description, with no blank line before
+// either (CLI11 puts the description first and the usage after blank lines).
+class HelpLayout : public CLI::Formatter {
+public:
+    std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override {
+        if (mode == CLI::AppFormatMode::Sub) return CLI::Formatter::make_help(app, std::move(name), mode);
+        const auto trimmed = [](std::string text) {
+            text.erase(0, text.find_first_not_of('\n'));
+            text.erase(text.find_last_not_of('\n') + 1);
+            return text + "\n";
+        };
+        return trimmed(make_usage(app, std::move(name))) + "\n" + trimmed(make_description(app)) +
+               make_positionals(app) + make_groups(app, mode) + make_footer(app);
+    }
+};
+
+CLI::App& configure(CLI::App& app, Options& options, std::string& batch_text, std::string& threads_text) {
     app.description(kDescription);
     app.footer(kFooter);
     // Both texts are laid out by hand above.
+    app.formatter(std::make_shared<HelpLayout>());
     app.get_formatter()->enable_description_formatting(false);
     app.get_formatter()->enable_footer_formatting(false);
     app.get_formatter()->column_width(26);
     app.set_version_flag("--version", version_text(), "Print the version and exit");
-    app.add_option("-j,--threads", options.threads, "Threads for analysis and decompression (1 to 255)")
-        ->check(CLI::Range(std::size_t{1}, std::size_t{255}).description(""))
+    // Checked after parsing, decimal only (CLI11 would also take 0x10 or 1e1).
+    app.add_option("-j,--threads", threads_text,
+                   "Threads for analysis and decompression, 0 to 255 (0: every processor the process may use)")
         ->type_name("N");
     app.add_option("--batch-bytes", batch_text,
                    "Most bytes of records per batch, e.g. 1M (default 64M; batches are cut at 4M "
@@ -100,18 +123,31 @@ std::optional<std::size_t> parse_size(std::string_view text) {
     return static_cast<std::size_t>(value << shift);
 }
 
+std::variant<std::size_t, std::string> parse_thread_count(std::string_view text) {
+    std::size_t value = 0;
+    const bool digits =
+        !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!digits) return "not a number: " + escaped_for_message(text);
+    const std::from_chars_result parsed = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (parsed.ec != std::errc{} || value > kMaxThreadOption)
+        return "out of range (0 to " + std::to_string(kMaxThreadOption) + "): " + escaped_for_message(text);
+    return value;
+}
+
 std::string usage_text() {
     CLI::App app("", "marlinox");
     Options options;
     std::string batch_text;
-    return configure(app, options, batch_text).help();
+    std::string threads_text;
+    return configure(app, options, batch_text, threads_text).help();
 }
 
 std::variant<Options, int> parse_command_line(int argc, char** argv) {
     CLI::App app("", "marlinox");
     Options options;
     std::string batch_text;
-    configure(app, options, batch_text);
+    std::string threads_text;
+    configure(app, options, batch_text, threads_text);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -124,10 +160,19 @@ std::variant<Options, int> parse_command_line(int argc, char** argv) {
         (void)write_all(1, version_text() + "\n");
         return kExitOk;
     } catch (const CLI::ParseError& error) {
-        report_error(std::string(error.what()) + " (see marlinox --help)");
+        // The message may quote an argument, a file name with a line end among them.
+        report_error(escaped_for_message(error.what()) + " (see marlinox --help)");
         return kExitBadInput;
     }
     if (!batch_text.empty()) options.batch_bytes = *parse_size(batch_text);
+    if (app.count("--threads") != 0) {
+        std::variant<std::size_t, std::string> threads = parse_thread_count(threads_text);
+        if (const std::string* problem = std::get_if<std::string>(&threads)) {
+            report_error("-j: " + *problem + " (see marlinox --help)");
+            return kExitBadInput;
+        }
+        options.threads = std::get<std::size_t>(threads);
+    }
     return options;
 }
 

@@ -1,24 +1,24 @@
 #include "command/pipeline.hpp"
 
-#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
-#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <optional>
-#include <thread>
 
 #include "command/batch.hpp"
 #include "command/bgzf_blocks.hpp"
 #include "command/byte_source.hpp"
 #include "command/exit_status.hpp"
+#include "command/failure_report.hpp"
 #include "command/handoff.hpp"
+#include "command/input_stop.hpp"
+#include "command/output_error.hpp"
+#include "command/owned_thread.hpp"
 #include "command/progress.hpp"
 #include "command/read_file.hpp"
 #include "command/record_parser.hpp"
@@ -34,43 +34,24 @@ struct Rows {
     std::optional<InputError> error;
 };
 
-// The stages stopped because another one failed.
-struct Cancelled {};
-
 // The first failure of any stage decides the exit status.
 class Outcome {
 public:
-    void fail(int status, std::string message) {
-        std::lock_guard lock(mutex_);
-        if (status_ != 0) return;
-        status_ = status;
-        message_ = std::move(message);
-    }
+    // Records the failure being handled; call it only inside a catch block.
     void fail_with_current_exception() {
-        try {
-            throw;
-        } catch (const Cancelled&) {
-        } catch (const InternalFailure& failure) {
-            fail(kExitFailure, "internal: " + failure.message());
-        } catch (const InputError& error) {
-            fail(kExitBadInput, error.describe());
-        } catch (const std::bad_alloc&) {
-            fail(kExitFailure, "out of memory");
-        } catch (const std::exception& error) {
-            fail(kExitFailure, std::string("internal: ") + error.what());
-        } catch (...) {
-            fail(kExitFailure, "internal: unknown failure");
-        }
+        std::optional<FailureReport> report = report_of_current_exception();
+        std::lock_guard lock(mutex_);
+        if (report && !first_) first_ = std::move(report);
     }
     int report() const {
-        if (status_ != 0) report_error(message_);
-        return status_;
+        if (!first_) return kExitOk;
+        report_error(first_->message);
+        return first_->status;
     }
 
 private:
     std::mutex mutex_;
-    int status_ = 0;
-    std::string message_;
+    std::optional<FailureReport> first_;
 };
 
 std::optional<std::uint64_t> total_size(const std::vector<std::string>& files) {
@@ -115,11 +96,11 @@ void read_files(const Settings& settings, Handoff<Batch>& batches, SpareBatch& s
     builder.finish(std::move(error));
 }
 
-void write_rows(Handoff<Rows>& rows, Outcome& outcome) {
-    const auto write = [&](std::string_view bytes) {
+void write_rows(Handoff<Rows>& rows) {
+    const auto write = [](std::string_view bytes) {
         std::lock_guard lock(terminal_mutex());
         const int error = write_all(1, bytes);
-        if (error == 0) return true;
+        if (error == 0) return;
         if (error == EPIPE) {
             // The reader has gone (head): stop as quietly as a process that
             // never ignored SIGPIPE.
@@ -127,17 +108,12 @@ void write_rows(Handoff<Rows>& rows, Outcome& outcome) {
             ::signal(SIGPIPE, SIG_DFL);
             ::raise(SIGPIPE);
         }
-        outcome.fail(kExitFailure, std::string("cannot write the table: ") + std::strerror(error));
-        return false;
+        throw OutputError(error);
     };
-    if (!write(kHeaderRow)) return;
+    write(kHeaderRow);
     while (std::optional<Rows> next = rows.take()) {
-        for (const std::string& block : next->blocks)
-            if (!write(block)) return;
-        if (next->error) {
-            outcome.fail(kExitBadInput, next->error->describe());
-            return;
-        }
+        for (const std::string& block : next->blocks) write(block);
+        if (next->error) throw *next->error;
     }
 }
 
@@ -150,43 +126,51 @@ int write_table(const Settings& settings) {
     Handoff<Batch> batches;
     Handoff<Rows> rows;
     SpareBatch spare;
+    // Once one stage has failed or written its last row, nothing the others
+    // make is of use: they stop waiting, a wait for input included.
     const auto stop_all = [&] {
         batches.cancel();
         rows.cancel();
+        stop_reading_input();
     };
-    Progress progress(settings.progress, settings.progress ? total_size(settings.files) : std::nullopt);
-
-    std::thread reader([&] {
-        pthread_setname_np(pthread_self(), "marlinox-read");
+    try {
+        Progress progress(settings.progress, settings.progress ? total_size(settings.files) : std::nullopt);
+        OwnedThread reader("marlinox-read", stop_all, [&] {
+            try {
+                read_files(settings, batches, spare, progress);
+            } catch (...) {
+                outcome.fail_with_current_exception();
+                stop_all();
+            }
+            batches.close();
+        });
+        OwnedThread writer("marlinox-write", stop_all, [&] {
+            try {
+                write_rows(rows);
+            } catch (...) {
+                outcome.fail_with_current_exception();
+            }
+            stop_all();
+        });
         try {
-            read_files(settings, batches, spare, progress);
+            while (std::optional<Batch> batch = batches.take()) {
+                Rows next{table_rows(*batch, settings.threads), std::move(batch->error)};
+                spare.give(std::move(*batch));
+                batch.reset();
+                if (!rows.give(std::move(next))) break;
+            }
         } catch (...) {
             outcome.fail_with_current_exception();
             stop_all();
         }
-        batches.close();
-    });
-    std::thread writer([&] {
-        pthread_setname_np(pthread_self(), "marlinox-write");
-        write_rows(rows, outcome);
-        // Nothing more will be written: let the other stages stop.
-        stop_all();
-    });
-    try {
-        while (std::optional<Batch> batch = batches.take()) {
-            Rows next{table_rows(*batch, settings.threads), std::move(batch->error)};
-            spare.give(std::move(*batch));
-            batch.reset();
-            if (!rows.give(std::move(next))) break;
-        }
+        rows.close();
+        reader.join();
+        writer.join();
+        progress.stop();
     } catch (...) {
+        // A stage that could not start; the owners have stopped the others.
         outcome.fail_with_current_exception();
-        stop_all();
     }
-    rows.close();
-    reader.join();
-    writer.join();
-    progress.stop();
     return outcome.report();
 }
 

@@ -35,18 +35,22 @@ bool progress_wanted() {
 }
 
 Progress::Progress(bool enabled, std::optional<std::uint64_t> total_bytes) : total_bytes_(total_bytes) {
-    if (enabled) thread_ = std::thread([this] { run(); });
+    if (enabled) thread_.emplace("marlinox-prog", [this] { request_stop(); }, [this] { run(); });
 }
 
 Progress::~Progress() { stop(); }
 
-void Progress::stop() {
+void Progress::request_stop() {
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
     wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
+}
+
+void Progress::stop() {
+    request_stop();
+    thread_.reset();
     std::lock_guard lock(terminal_mutex());
     clear_progress_line_locked();
 }

@@ -10,7 +10,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
+
+#include "command/owned_thread.hpp"
 
 namespace marlinox::command {
 
@@ -35,6 +36,7 @@ public:
     void stop();
 
 private:
+    void request_stop();
     void run();
     std::string line() const;
 
@@ -45,7 +47,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;
-    std::thread thread_;
+    std::optional<OwnedThread> thread_;
 };
 
 }  // namespace marlinox::command

@@ -76,13 +76,9 @@ void RecordParser::feed(std::string_view bytes) {
     const char* const end = p + bytes.size();
     if (pending_cr_ && p != end) {
         pending_cr_ = false;
-        if (*p == '\n') {
-            end_line();
-            ++p;
-        } else {
-            static constexpr char cr = '\r';
-            line_content(&cr, &cr + 1);
-        }
+        if (*p != '\n') bad_cr();
+        end_line();
+        ++p;
     }
     while (p != end) {
         if (state_ == State::fasta_line_start) {
@@ -119,11 +115,16 @@ const char* RecordParser::plain_fasta_lines(const char* p, const char* end) {
 }
 
 void RecordParser::line_content(const char* p, const char* end) {
-    const bool in_header =
-        state_ == State::header_blanks || state_ == State::identifier || state_ == State::header_rest;
-    if (in_header && format_ == Format::fastq) header_.append(p, end);
+    // A CR inside a line is bad input; the sequence states reject it as they
+    // reject any byte below '!'. The bytes before it still count: a '>' there
+    // completes the record before.
+    const bool in_sequence = state_ == State::fasta_sequence || state_ == State::fastq_sequence;
+    const auto* cr =
+        in_sequence ? nullptr : static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>(end - p)));
+    const char* const stop = cr != nullptr ? cr : end;
     // A line's content may pass through several states (marker, identifier, rest).
-    while (p != end) p = step(p, end);
+    while (p != stop) p = step(p, stop);
+    if (cr != nullptr) bad_cr();
 }
 
 // Handles bytes of the current line from `p` (no line end among them) in the
@@ -140,7 +141,6 @@ const char* RecordParser::step(const char* p, const char* end) {
             if (*p == '@') {
                 format_ = Format::fastq;
                 start_record();
-                header_.assign(p + 1, end);
                 return p + 1;
             }
             if (!is_blank(*p)) {
@@ -154,10 +154,13 @@ const char* RecordParser::step(const char* p, const char* end) {
             for (; p != end; ++p)
                 if (!is_blank(*p)) not_a_record_start();
             return end;
-        case State::header_blanks:
+        case State::header_blanks: {
+            const char* start = p;
             while (p != end && is_blank(*p)) ++p;
+            if (format_ == Format::fastq) out_.append_header(start, static_cast<std::size_t>(p - start));
             if (p != end) state_ = State::identifier;
             return p;
+        }
         case State::identifier: {
             const char* word_end = find_blank(p, end);
             out_.append_identifier(p, static_cast<std::size_t>(word_end - p));
@@ -165,6 +168,7 @@ const char* RecordParser::step(const char* p, const char* end) {
             return word_end;
         }
         case State::header_rest:
+            if (format_ == Format::fastq) out_.append_header(p, static_cast<std::size_t>(end - p));
             return end;
         case State::fasta_line_start:
             if (*p == '>') {
@@ -184,10 +188,15 @@ const char* RecordParser::step(const char* p, const char* end) {
             plus_differs_ = false;
             state_ = State::fastq_plus_rest;
             return p + 1;
-        case State::fastq_plus_rest:
-            for (; p != end; ++p, ++plus_length_)
-                if (plus_length_ >= header_.size() || header_[plus_length_] != *p) plus_differs_ = true;
+        case State::fastq_plus_rest: {
+            const std::string_view header = out_.header();
+            const auto count = static_cast<std::size_t>(end - p);
+            if (!plus_differs_)
+                plus_differs_ = count > header.size() - plus_length_ ||
+                                std::memcmp(header.data() + plus_length_, p, count) != 0;
+            plus_length_ += count;
             return end;
+        }
         case State::fastq_quality:
             quality_length_ += static_cast<std::size_t>(end - p);
             return end;
@@ -234,7 +243,7 @@ void RecordParser::end_line() {
         case State::fastq_plus_start:
             bad("expected a '+' line after the sequence");
         case State::fastq_plus_rest:
-            if (plus_length_ != 0 && (plus_differs_ || plus_length_ != header_.size()))
+            if (plus_length_ != 0 && (plus_differs_ || plus_length_ != out_.header().size()))
                 bad("the '+' line does not repeat the header");
             quality_length_ = 0;
             state_ = State::fastq_quality;
@@ -249,7 +258,10 @@ void RecordParser::end_line() {
 
 void RecordParser::finish() {
     // A CR as the very last byte ends the last line like CR LF would.
-    pending_cr_ = false;
+    if (pending_cr_) {
+        pending_cr_ = false;
+        end_line();
+    }
     switch (state_) {
         case State::preamble:
         case State::fastq_record_start:
@@ -301,7 +313,10 @@ void RecordParser::not_a_record_start() const {
 
 void RecordParser::bad(const std::string& what) const { throw InputError(file_, line_, what); }
 
+void RecordParser::bad_cr() const { bad("a line ends in CR without LF"); }
+
 void RecordParser::bad_byte(unsigned char byte) const {
+    if (byte == '\r') bad_cr();
     char text[64];
     std::snprintf(text, sizeof text, "byte 0x%02X is not allowed in a sequence", byte);
     bad(text);

@@ -1,7 +1,8 @@
 // FASTA and FASTQ records from a stream of bytes fed in pieces of any size.
 //
 // The format is taken from the first byte of the first non-blank line: '>'
-// for FASTA, '@' for FASTQ. Lines end with LF or CR LF.
+// for FASTA, '@' for FASTQ. Lines end with LF or CR LF; a CR as the very last
+// byte ends the last line too. Any other CR is an error.
 //  - Header: the identifier is the first word after '>' or '@' (leading
 //    blanks skipped, a word ends at a space or tab); its bytes pass unchanged.
 //  - FASTA: the sequence is the record's lines joined, spaces and tabs dropped.
@@ -63,6 +64,7 @@ private:
     [[noreturn]] void not_a_record_start() const;
     [[noreturn]] void bad(const std::string& what) const;
     [[noreturn]] void bad_byte(unsigned char byte) const;
+    [[noreturn]] void bad_cr() const;
 
     std::string file_;
     BatchBuilder& out_;
@@ -72,7 +74,7 @@ private:
     bool pending_cr_ = false;  // a CR ended the last piece; it must be followed by LF
     std::uint64_t line_ = 1;
     std::uint64_t records_ = 0;
-    std::string header_;       // FASTQ: the header line after '@', for the '+' line check
+    // FASTQ: the '+' line checked so far against the header line kept in the batch.
     std::size_t plus_length_ = 0;
     bool plus_differs_ = false;
     std::size_t quality_length_ = 0;

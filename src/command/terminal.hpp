@@ -3,8 +3,14 @@
 // cuts a row or an error line in half.
 #pragma once
 
+#include <signal.h>
+
 #include <mutex>
+#include <optional>
 #include <string_view>
+
+#include "command/owned_thread.hpp"
+#include "command/unique_fd.hpp"
 
 namespace marlinox::command {
 
@@ -14,13 +20,34 @@ std::mutex& terminal_mutex();
 // interrupted calls. Returns 0, or the errno of the failed write.
 int write_all(int fd, std::string_view bytes) noexcept;
 
+// Opens /dev/null in place of a closed standard input, output or error, so
+// that no descriptor of the command's own takes their numbers; each is opened
+// the other way round (standard output for reading), so that using it fails
+// as using the closed one would (EBADF).
+void hold_standard_descriptors();
+
 // Writes "error: <what>\n" to standard error.
 void report_error(std::string_view what);
 
-// From now on Ctrl-C ends the process with exit status 130 as soon as no row
-// is being written, clearing the progress line first. Call before starting
-// any other thread: the others inherit the blocked signal.
-void exit_on_interrupt();
+// While it lives, Ctrl-C (SIGINT), SIGTERM and SIGHUP end the process with
+// exit status 128 + the signal as soon as no row is being written, clearing
+// the progress line first. A signal ignored at start (nohup, a shell's
+// background job) stays ignored. Construct it before starting any other
+// thread: the others inherit the blocked signals, which only its own thread
+// takes.
+class ExitOnSignals {
+public:
+    ExitOnSignals();
+    ~ExitOnSignals();
+    ExitOnSignals(const ExitOnSignals&) = delete;
+    ExitOnSignals& operator=(const ExitOnSignals&) = delete;
+
+private:
+    sigset_t previous_mask_{};
+    UniqueFd signals_;
+    UniqueFd wake_;  // tells the thread to return
+    std::optional<OwnedThread> thread_;
+};
 
 // Clears a progress line from standard error; the caller holds terminal_mutex.
 void clear_progress_line_locked() noexcept;

@@ -3,7 +3,7 @@
 //   - The first two bytes choose the size of the pieces the stream is fed in
 //     and the batch budget; the records, rows and error must not depend on
 //     either (the whole file in one piece, one batch, is the reference).
-//   - Every identifier is free of blanks and line ends, every sequence byte
+//   - Every identifier is free of blanks, line ends and CR, every sequence byte
 //     lies in 0x21..0x7E, and no row fails.
 //   - When the first byte has its top bit set, the rest is packed as gzip
 //     input instead: BGZF blocks of a size the input chooses, a plain gzip
@@ -47,7 +47,7 @@ struct Parsed {
 
 void check_record(std::string_view identifier, std::string_view sequence) {
     for (char c : identifier)
-        if (c == ' ' || c == '\t' || c == '\n') {
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
             std::fprintf(stderr, "identifier holds a blank or line end\n");
             std::abort();
         }

@@ -1,0 +1,29 @@
+// A thread that never outlives its owner. The destructor tells it to stop
+// (through the function given) and joins it, so that no path, an exception
+// included, leaves a joinable std::thread behind (std::terminate).
+#pragma once
+
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace marlinox::command {
+
+class OwnedThread {
+public:
+    // Starts `body` on a thread named `name` (at most 15 bytes). Throws
+    // std::system_error when the system refuses a new thread.
+    OwnedThread(std::string name, std::function<void()> stop, std::function<void()> body);
+    ~OwnedThread();
+    OwnedThread(const OwnedThread&) = delete;
+    OwnedThread& operator=(const OwnedThread&) = delete;
+
+    // The normal end: waits for the body to return, without telling it to stop.
+    void join();
+
+private:
+    std::function<void()> stop_;
+    std::thread thread_;
+};
+
+}  // namespace marlinox::command
