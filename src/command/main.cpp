@@ -16,7 +16,6 @@
 #include "command/terminal.hpp"
 #include "failure/internal_failure.hpp"
 #include "parallel/parallel_ordered_map.hpp"
-#include "parallel/test_hooks.hpp"
 
 namespace {
 
@@ -38,10 +37,6 @@ int run(int argc, char** argv) {
         options.files.emplace_back("-");
     }
     if (options.threads) marlinox::parallel::request_pool_size(*options.threads);
-#ifdef MARLINOX_TEST_HOOKS
-    // Lets the test suite reach a failure that a correct run never meets.
-    if (std::getenv("MARLINOX_FAIL_POOL_START") != nullptr) marlinox::parallel::test_hooks::fail_worker_start(0);
-#endif
     marlinox::silence_failure_diagnostics();
     const std::size_t threads = marlinox::parallel::current_num_threads();
     return write_table({std::move(options.files), options.batch_bytes, threads,

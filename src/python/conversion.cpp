@@ -278,7 +278,7 @@ PyRef to_python(std::size_t run_length) { return new_object(PyLong_FromUnsignedL
 PyRef to_python(double value) { return new_object(PyFloat_FromDouble(value)); }
 
 PyRef new_list(std::size_t count) {
-    return new_object(fault_injection::active("result_list") ? PyErr_NoMemory()
+    return new_object(fault_injection::active(fault_injection::Fault::result_list) ? PyErr_NoMemory()
                                                               : PyList_New(static_cast<Py_ssize_t>(count)));
 }
 
@@ -327,7 +327,7 @@ IdentifiedResults::IdentifiedResults(std::size_t count, std::size_t values_per_i
     : count_(count), arity_(static_cast<Py_ssize_t>(values_per_item + 1)), list_(new_list(count)) {}
 
 void IdentifiedResults::add_identifier(Text identifier) {
-    PyRef text = fault_injection::active("result_identifier") ? new_object(PyErr_NoMemory()) : new_str(identifier);
+    PyRef text = fault_injection::active(fault_injection::Fault::result_identifier) ? new_object(PyErr_NoMemory()) : new_str(identifier);
     PyObject* tuple = new_object(PyTuple_New(arity_)).release();
     PyList_SET_ITEM(list_.get(), static_cast<Py_ssize_t>(added_++), tuple);
     PyTuple_SET_ITEM(tuple, 0, text.release());

@@ -1,6 +1,6 @@
 #include "python/objects.hpp"
 
-#include "analysis/utf8.hpp"
+#include "failure/utf8.hpp"
 #include "failure/internal_failure.hpp"
 #include "python/kept_objects.hpp"
 #include "python/once.hpp"
@@ -29,7 +29,7 @@ std::string utf8_lossy(PyObject* text) {
         return std::string(utf8, static_cast<std::size_t>(size));
     (void)PyErr::take();  // lone surrogates: encode them anyway, then repair
     PyRef bytes = new_object(PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass"));
-    return analysis::utf8::repair(std::string_view(
+    return utf8::repair(std::string_view(
         PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get()))));
 }
 

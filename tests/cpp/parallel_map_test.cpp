@@ -20,7 +20,7 @@
 
 #include "failure/internal_failure.hpp"
 #include "parallel/parallel_ordered_map.hpp"
-#include "parallel/test_hooks.hpp"
+#include "failure/fault_injection.hpp"
 
 namespace {
 
@@ -520,8 +520,8 @@ TEST(ParallelMap, EachCallerWaitsOnlyForItsOwnBatch) {
 
 class NoStealing : public ::testing::Test {
 protected:
-    void SetUp() override { par::test_hooks::set_stealing(false); }
-    void TearDown() override { par::test_hooks::set_stealing(true); }
+    void SetUp() override { marlinox::fault_injection::set_stealing(false); }
+    void TearDown() override { marlinox::fault_injection::set_stealing(true); }
 };
 
 TEST_F(NoStealing, LargeBatchIsCutIntoTheNominalPieceCount) {
@@ -531,13 +531,13 @@ TEST_F(NoStealing, LargeBatchIsCutIntoTheNominalPieceCount) {
         const auto items = iota(n);
         std::mutex mutex;
         std::set<std::thread::id> threads;
-        par::test_hooks::reset_pieces_run();
+        marlinox::fault_injection::reset_pieces_run();
         auto out = par::parallel_ordered_map(std::span<const std::size_t>(items), [&](const std::size_t& i) {
             std::lock_guard lock(mutex);
             threads.insert(std::this_thread::get_id());
             return i;
         });
-        EXPECT_EQ(par::test_hooks::pieces_run(), nominal) << "N=" << n << " T=" << t;
+        EXPECT_EQ(marlinox::fault_injection::pieces_run(), nominal) << "N=" << n << " T=" << t;
         EXPECT_EQ(threads.size(), 1u);  // nobody took a piece over
         for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(out[i], i);
     }
@@ -547,9 +547,9 @@ TEST_F(NoStealing, SmallBatchesNeverYieldMorePiecesThanItems) {
     const std::size_t t = par::current_num_threads();
     for (std::size_t n = 0; n <= 300; ++n) {
         const auto items = iota(n);
-        par::test_hooks::reset_pieces_run();
+        marlinox::fault_injection::reset_pieces_run();
         par::parallel_ordered_map(std::span<const std::size_t>(items), [](const std::size_t& i) { return i; });
-        const std::size_t pieces = par::test_hooks::pieces_run();
+        const std::size_t pieces = marlinox::fault_injection::pieces_run();
         EXPECT_EQ(pieces, batch_pieces_without_stealing(n, t)) << "N=" << n;
         EXPECT_LE(pieces, std::max<std::size_t>(n, 1)) << "N=" << n;
     }
@@ -559,12 +559,12 @@ TEST(ParallelPieces, WithStealingNeverMorePiecesThanItems) {
     for (std::size_t n : {2u, 3u, 5u, 8u, 13u, 64u, 100u, 1000u, 20000u}) {
         const auto items = iota(n);
         for (int round = 0; round < 20; ++round) {
-            par::test_hooks::reset_pieces_run();
+            marlinox::fault_injection::reset_pieces_run();
             par::parallel_ordered_map(std::span<const std::size_t>(items), [](const std::size_t& i) {
                 burn(i % 5);
                 return i;
             });
-            ASSERT_LE(par::test_hooks::pieces_run(), n) << "N=" << n;
+            ASSERT_LE(marlinox::fault_injection::pieces_run(), n) << "N=" << n;
         }
     }
 }
