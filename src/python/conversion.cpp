@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <climits>
 #include <new>
-#include <type_traits>
 
 #include "failure/fault_injection.hpp"
 #include "failure/internal_failure.hpp"
@@ -64,15 +63,14 @@ Result<T> value_or_raised(T value, T error_value) {
     return value;
 }
 
-// Converts `raw` (a new reference) and appends it to the batch, which keeps the
-// object alive for the texts that view it.
+// Keeps `raw` (a new reference) in the batch, then converts it and appends
+// its value: the texts of the value view an object the batch already holds.
 template <class T, class Convert>
 Result<Ok> append_item(Batch<T>& batch, PyObject* raw, Convert& convert) {
-    PyRef item = PyRef::steal(raw);
-    Result<T> value = convert(item.get());
+    batch.kept.keep(PyRef::steal(raw));
+    Result<T> value = convert(raw);
     if (!value.ok()) return std::move(value).error();
     batch.items.push_back(std::move(value).value());
-    batch.kept.keep(std::move(item));
     return Ok{};
 }
 
@@ -100,25 +98,6 @@ inline void prefetch_ahead(PyObject* const* items, Py_ssize_t i, Py_ssize_t size
     }
 }
 
-// Whether converting `item` into a T runs no Python code: the item is of a
-// kind read from its own storage. Any other item may call a method (or fails).
-bool converts_without_code(PyObject* item, std::type_identity<Text>) { return PyUnicode_Check(item); }
-
-template <class Second>
-bool pair_without_code(PyObject* item, Second second_without_code) {
-    return PyTuple_Check(item) && PyTuple_GET_SIZE(item) == 2 && PyUnicode_Check(PyTuple_GET_ITEM(item, 0)) &&
-           second_without_code(PyTuple_GET_ITEM(item, 1));
-}
-bool converts_without_code(PyObject* item, std::type_identity<TextPair>) {
-    return pair_without_code(item, [](PyObject* second) { return PyUnicode_Check(second); });
-}
-bool converts_without_code(PyObject* item, std::type_identity<RunLengthPair>) {
-    return pair_without_code(item, [](PyObject* second) { return PyLong_Check(second); });
-}
-bool converts_without_code(PyObject* item, std::type_identity<FractionPair>) {
-    return pair_without_code(item, [](PyObject* second) { return PyFloat_Check(second); });
-}
-
 template <class T, class Convert>
 Result<Batch<T>> extract_sequence(PyObject* argument, Convert convert) {
     if (PyUnicode_Check(argument))
@@ -134,8 +113,6 @@ Result<Batch<T>> extract_sequence(PyObject* argument, Convert convert) {
 #else
     const bool walk_storage = false;
 #endif
-    // Anything else is read through its own methods.
-    if (!walk_storage) pin_borrowed_items();
 
     Batch<T> batch;
     Py_ssize_t hint = PyObject_Size(argument);
@@ -157,21 +134,10 @@ Result<Batch<T>> extract_sequence(PyObject* argument, Convert convert) {
     }
 
     if (walk_storage) {
-        Py_ssize_t i = 0;
-        // Borrowed while no item can run code.
-        batch.kept.borrow_from(argument);
-        for (; i < Py_SIZE(argument); ++i) {
-            PyObject* item = PySequence_Fast_ITEMS(argument)[i];
-            if (!converts_without_code(item, std::type_identity<T>{})) break;
+        for (Py_ssize_t i = 0; i < Py_SIZE(argument); ++i) {
             prefetch_ahead(PySequence_Fast_ITEMS(argument), i, Py_SIZE(argument));
-            Result<T> value = convert(item);
-            if (!value.ok()) return std::move(value).error();
-            batch.items.push_back(std::move(value).value());
-            batch.kept.borrow_next();
-        }
-        if (i < Py_SIZE(argument)) pin_borrowed_items();
-        for (; i < Py_SIZE(argument); ++i)
             MX_CHECK(append_item(batch, Py_NewRef(PySequence_Fast_ITEMS(argument)[i]), convert));
+        }
         return batch;
     }
 
@@ -274,30 +240,25 @@ Result<Batch<FractionPair>> extract_fraction_pairs(PyObject* argument, std::stri
 
 namespace {
 
-PyRef to_python(std::size_t run_length) { return new_object(PyLong_FromUnsignedLongLong(run_length)); }
-PyRef to_python(double value) { return new_object(PyFloat_FromDouble(value)); }
-
-PyRef new_list(std::size_t count) {
-    return new_object(fault_injection::active(fault_injection::Fault::result_list) ? PyErr_NoMemory()
-                                                              : PyList_New(static_cast<Py_ssize_t>(count)));
+// The interpreter calls that create result objects; each returns a new
+// reference, or NULL with an exception raised.
+PyObject* int_object(std::size_t run_length) { return PyLong_FromUnsignedLongLong(run_length); }
+PyObject* float_object(double value) { return PyFloat_FromDouble(value); }
+PyObject* list_object(std::size_t count) {
+    return fault_injection::active(fault_injection::Fault::result_list) ? PyErr_NoMemory() : PyList_New(static_cast<Py_ssize_t>(count));
 }
-
-// Puts the values of one item behind its identifier.
-void set_values(PyObject* tuple, std::size_t run_length) {
-    PyTuple_SET_ITEM(tuple, 1, to_python(run_length).release());
-}
-void set_values(PyObject* tuple, double value) { PyTuple_SET_ITEM(tuple, 1, to_python(value).release()); }
-void set_values(PyObject* tuple, const std::pair<std::size_t, double>& values) {
-    PyTuple_SET_ITEM(tuple, 1, to_python(values.first).release());
-    PyTuple_SET_ITEM(tuple, 2, to_python(values.second).release());
+PyObject* identifier_object(Text identifier) {
+    return fault_injection::active(fault_injection::Fault::result_identifier)
+               ? PyErr_NoMemory()
+               : PyUnicode_FromStringAndSize(identifier.data(), static_cast<Py_ssize_t>(identifier.size()));
 }
 
 }  // namespace
 
 PyRef owned_sequence_into_pyobject(parallel::OrderedResults<std::size_t> results) {
-    PyRef list = new_list(results.size());
+    PyRef list = new_object(list_object(results.size()));
     for (std::size_t i = 0; i < results.size(); ++i)
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), to_python(results[i]).release());
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), new_object(int_object(results[i])).release());
     return list;
 }
 
@@ -324,11 +285,26 @@ CollectorPause::~CollectorPause() {
 // A list left unfinished holds tuples with empty value slots; releasing it
 // releases them.
 IdentifiedResults::IdentifiedResults(std::size_t count, std::size_t values_per_item)
-    : count_(count), arity_(static_cast<Py_ssize_t>(values_per_item + 1)), list_(new_list(count)) {}
+    : count_(count), arity_(static_cast<Py_ssize_t>(values_per_item + 1)) {
+    pause_.emplace();
+    list_ = PyRef::steal(created(list_object(count)));
+}
+
+PyObject* IdentifiedResults::created(PyObject* object, std::source_location where) {
+    if (object) return object;
+    // Taking the raised exception runs no Python code. Building stops at the
+    // first failure, which is the one reported.
+    PyRef raised = PyRef::steal(PyErr_GetRaisedException());
+    if (!failed_) failed_.emplace(FailedCreation{std::move(raised), where});
+    return nullptr;
+}
 
 void IdentifiedResults::add_identifier(Text identifier) {
-    PyRef text = fault_injection::active(fault_injection::Fault::result_identifier) ? new_object(PyErr_NoMemory()) : new_str(identifier);
-    PyObject* tuple = new_object(PyTuple_New(arity_)).release();
+    if (failed_) return;
+    PyRef text = PyRef::steal(created(identifier_object(identifier)));
+    if (!text) return;
+    PyObject* tuple = created(PyTuple_New(arity_));
+    if (!tuple) return;
     PyList_SET_ITEM(list_.get(), static_cast<Py_ssize_t>(added_++), tuple);
     PyTuple_SET_ITEM(tuple, 0, text.release());
     // A str and numbers can't take part in a reference cycle, so neither can
@@ -337,19 +313,47 @@ void IdentifiedResults::add_identifier(Text identifier) {
     PyObject_GC_UnTrack(tuple);
 }
 
+// Puts the values of one item behind its identifier; false when one could
+// not be created.
+bool IdentifiedResults::set_values(PyObject* tuple, std::size_t run_length) {
+    return put(tuple, 1, created(int_object(run_length)));
+}
+bool IdentifiedResults::set_values(PyObject* tuple, double value) {
+    return put(tuple, 1, created(float_object(value)));
+}
+bool IdentifiedResults::set_values(PyObject* tuple, const std::pair<std::size_t, double>& values) {
+    return put(tuple, 1, created(int_object(values.first))) && put(tuple, 2, created(float_object(values.second)));
+}
+
+bool IdentifiedResults::put(PyObject* tuple, Py_ssize_t slot, PyObject* value) noexcept {
+    if (!value) return false;
+    PyTuple_SET_ITEM(tuple, slot, value);
+    return true;
+}
+
 template <class T>
 PyRef IdentifiedResults::finish_with(parallel::OrderedResults<T>& values) {
-    if (added_ != count_ || values.size() != count_)
-        fail("expected " + std::to_string(count_) + " results, but got " + std::to_string(values.size()));
-    PyObject* const* tuples = PySequence_Fast_ITEMS(list_.get());
-    // The tuples were built a while ago and have left the caches: ask for
-    // them some way ahead of their turn.
-    constexpr std::size_t ahead = 16;
-    for (std::size_t i = 0; i < count_; ++i) {
-        if (i + ahead < count_) __builtin_prefetch(tuples[i + ahead], 1);
-        set_values(tuples[i], values[i]);
+    if (!failed_) {
+        if (added_ != count_ || values.size() != count_)
+            fail("expected " + std::to_string(count_) + " results, but got " + std::to_string(values.size()));
+        PyObject* const* tuples = PySequence_Fast_ITEMS(list_.get());
+        // The tuples were built a while ago and have left the caches: ask for
+        // them some way ahead of their turn.
+        constexpr std::size_t ahead = 16;
+        for (std::size_t i = 0; i < count_; ++i) {
+            if (i + ahead < count_) __builtin_prefetch(tuples[i + ahead], 1);
+            if (!set_values(tuples[i], values[i])) break;
+        }
     }
-    return std::move(list_);
+    PyRef list = std::move(list_);
+    if (failed_) list = PyRef();
+    // Python code may run from here on: the hook below, and any collection.
+    pause_.reset();
+    if (failed_) {
+        PyErr_SetRaisedException(failed_->exception.release());
+        fail_null_result(failed_->where);
+    }
+    return list;
 }
 
 PyRef IdentifiedResults::finish(parallel::OrderedResults<std::size_t> runs) { return finish_with(runs); }

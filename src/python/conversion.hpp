@@ -1,12 +1,15 @@
 // Conversion of call arguments into native lists, and of native result vectors
 // into new Python lists. A native list views the UTF-8 bytes of the argument's
-// str objects in place, without copying them; the batch keeps every item alive
-// until the call ends (kept_objects.hpp), and a str's UTF-8 bytes never
-// change or move while the str lives, so the worker threads read them without
-// the interpreter lock and without touching any Python object.
+// str objects in place, without copying them; the batch holds a reference to
+// every item, taken before its bytes are read, until the call ends
+// (kept_objects.hpp), and a str's UTF-8 bytes never change or move while the
+// str lives, so the worker threads read them without the interpreter lock and
+// without touching any Python object.
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <source_location>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -19,7 +22,7 @@
 
 namespace marlinox::py {
 
-using Text = std::string_view;  // UTF-8 bytes of a str, borrowed from the str
+using Text = std::string_view;  // UTF-8 bytes of a str that the batch holds
 // An identifier to look up, with the interpreter's own hash of its str: keyed
 // per process, so nobody can craft identifiers that collide, and computed on
 // the calling thread, so worker threads only compare.
@@ -78,7 +81,13 @@ private:
 // the first can run on the calling thread while the pool computes the values:
 // add_identifier creates each tuple with a new str of its identifier in front,
 // finish puts the values behind it and hands the list over. The collector is
-// paused from construction to destruction (see CollectorPause).
+// paused from construction until finish, or destruction.
+//
+// No Python code runs while the pool works or the collector is paused, so an
+// object that can't be created stops the building without being reported
+// there: finish reports it (the unraisable hook, then the internal failure
+// "PyObject pointer is null") once the pause has ended. When the map fails
+// instead, finish is never reached and the failure is dropped with the rest.
 class IdentifiedResults {
 public:
     IdentifiedResults(std::size_t count, std::size_t values_per_item);
@@ -88,19 +97,32 @@ public:
     // Tuple i, in order, for i = 0 .. count - 1.
     void add_identifier(Text identifier);
 
-    // After every identifier: the values of item i go into tuple i.
+    // After every identifier and a successful map: the values of item i go
+    // into tuple i.
     PyRef finish(parallel::OrderedResults<std::size_t> runs);
     PyRef finish(parallel::OrderedResults<double> values);
     PyRef finish(parallel::OrderedResults<std::pair<std::size_t, double>> values);
 
 private:
+    struct FailedCreation {
+        PyRef exception;  // what the interpreter raised, if anything
+        std::source_location where;
+    };
+
+    // `object`, a new reference; a NULL is kept as the failure to report.
+    PyObject* created(PyObject* object, std::source_location where = std::source_location::current());
+    bool set_values(PyObject* tuple, std::size_t run_length);
+    bool set_values(PyObject* tuple, double value);
+    bool set_values(PyObject* tuple, const std::pair<std::size_t, double>& values);
+    static bool put(PyObject* tuple, Py_ssize_t slot, PyObject* value) noexcept;
     template <class T>
     PyRef finish_with(parallel::OrderedResults<T>& values);
 
     std::size_t count_;
     Py_ssize_t arity_;
     std::size_t added_ = 0;
-    CollectorPause pause_;  // outlives list_, which is released first
+    std::optional<FailedCreation> failed_;
+    std::optional<CollectorPause> pause_;  // outlives list_, which is released first
     PyRef list_;
 };
 

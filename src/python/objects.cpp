@@ -2,7 +2,6 @@
 
 #include "failure/utf8.hpp"
 #include "failure/internal_failure.hpp"
-#include "python/kept_objects.hpp"
 #include "python/once.hpp"
 #include "python/pyerr.hpp"
 
@@ -10,8 +9,10 @@ namespace marlinox::py {
 
 PyRef new_object(PyObject* object, std::source_location where) {
     if (object) return PyRef::steal(object);
-    // The hook may run Python code while workers still read borrowed texts.
-    pin_borrowed_items();
+    fail_null_result(where);
+}
+
+void fail_null_result(std::source_location where) {
     if (auto error = PyErr::take()) {
         std::move(*error).restore();
         PyErr_WriteUnraisable(nullptr);

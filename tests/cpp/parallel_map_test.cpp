@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <future>
 #include <mutex>
@@ -491,7 +492,7 @@ TEST(ParallelMap, EachCallerWaitsOnlyForItsOwnBatch) {
         return par::parallel_ordered_map(std::span<const std::size_t>(items), [&](const std::size_t& i) {
                    if (i == 0) {
                        blocked = true;
-                       const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+                       const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
                        while (!release && std::chrono::steady_clock::now() < deadline)
                            std::this_thread::sleep_for(std::chrono::microseconds(100));
                    }
@@ -505,7 +506,9 @@ TEST(ParallelMap, EachCallerWaitsOnlyForItsOwnBatch) {
                                          [](const std::size_t& i) { return i; })
             .size();
     });
-    const bool quick_done = quick.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    // Generous bounds on a busy machine, not timings: the slow item waits two
+    // minutes at most, the quick batch is given one.
+    const bool quick_done = quick.wait_for(std::chrono::minutes(1)) == std::future_status::ready;
     const bool slow_still_running = !release && slow.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
     release = true;
     EXPECT_TRUE(quick_done);
@@ -572,20 +575,25 @@ TEST(ParallelPieces, WithStealingNeverMorePiecesThanItems) {
 TEST(ParallelPieces, SlowPiecesAreTakenOverByIdleWorkers) {
     const std::size_t t = par::current_num_threads();
     if (t < 2) GTEST_SKIP() << "needs two workers";
-    // One slow item per nominal piece: with the work spread, more than one
-    // thread runs items.
+    // Item 0 holds its thread until another thread has run an item: only an
+    // idle worker taking pieces over lets the batch finish. However late that
+    // worker gets a processor, the test waits for it; the deadline only
+    // bounds a pool that never hands work over.
     const std::size_t n = 4096;
     const auto items = iota(n);
     std::mutex mutex;
+    std::condition_variable another_thread_ran;
     std::set<std::thread::id> threads;
+    bool taken_over = true;
     par::parallel_ordered_map(std::span<const std::size_t>(items), [&](const std::size_t& i) {
-        burn(30);
-        if (i % 64 == 0) {
-            std::lock_guard lock(mutex);
-            threads.insert(std::this_thread::get_id());
-        }
+        std::unique_lock lock(mutex);
+        if (threads.insert(std::this_thread::get_id()).second) another_thread_ran.notify_all();
+        if (i == 0)
+            taken_over = another_thread_ran.wait_for(lock, std::chrono::minutes(2),
+                                                     [&] { return threads.size() >= 2; });
         return i;
     });
+    EXPECT_TRUE(taken_over) << "no other thread ran an item while item 0 waited";
     EXPECT_GE(threads.size(), 2u);
 }
 
