@@ -274,7 +274,7 @@ def test_memory_stays_below_four_batches_and_the_largest_record(tmp_path, record
 def test_internal_failure_is_one_line(tmp_path):
     (tmp_path / "in").write_bytes(GOOD)
     result = subprocess.run([COMMAND, tmp_path / "in"], capture_output=True, timeout=TIMEOUT,
-                            env={**os.environ, "MARLINOX_FAIL_POOL_START": "1"})
+                            env={**os.environ, "MARLINOX_FAULTS": "pool_start"})
     assert result.returncode == 1 and result.stdout == b""
     assert re.fullmatch(r"error: internal: The global thread pool has not been initialized\.[^\n]*\n",
                         result.stderr.decode()), result.stderr

@@ -114,3 +114,12 @@ def test_error_messages_in_the_readme_are_the_modules(call):
         call(marlinox)
     text = f"{type(info.value).__name__}: {info.value}"
     assert text in README
+
+
+def test_the_install_line_holds_every_debian_package_the_manual_names():
+    # A package that a later step relies on and the install line leaves out
+    # makes that step fail on a bare system.
+    install = re.search(r"^ +sudo apt-get install ((?:.*\\\n)*.*)$", README, re.M)[1]
+    packages = set(install.replace("\\", " ").split())
+    named = set(re.findall(r"`(python3-[a-z0-9-]+|lib[a-z0-9-]+-dev)`", README))
+    assert named and named <= packages

@@ -660,6 +660,50 @@ def test_first_sequence_lookup_reentered_by_an_import_hook(script):
     assert result.stdout.splitlines() == [NOT_A_SEQUENCE, NOT_A_SEQUENCE, "[2, 1]"]
 
 
+# The same first lookup runs Python code while run_lengths, already converted,
+# is held only by the caller's list: a hook that empties that list and calls
+# the module again must find nothing of it still in use.
+EMPTIED_DURING_THE_FIRST_LOOKUP = {
+    "import hook": """
+        import builtins, marlinox
+        real = builtins.__import__
+        def hook(name, *args, **kwargs):
+            if name == "collections.abc":
+                builtins.__import__ = real
+                run_lengths.clear()
+                marlinox.calculate_stop_free_run(range(0))
+            return real(name, *args, **kwargs)
+        builtins.__import__ = hook
+    """,
+    "audit hook": """
+        import sys, marlinox
+        def hook(event, args):
+            if event == "import" and args[0] == "collections.abc" and len(run_lengths) > 10:
+                del run_lengths[10:]
+                marlinox.calculate_stop_free_run(range(0))
+        sys.addaudithook(hook)
+    """,
+}
+
+
+@pytest.mark.parametrize("script", EMPTIED_DURING_THE_FIRST_LOOKUP.values(),
+                         ids=EMPTIED_DURING_THE_FIRST_LOOKUP.keys())
+def test_first_argument_emptied_during_the_first_sequence_lookup(script):
+    result = run_python("""
+        run_lengths = [("id%d" % i, i) for i in range(1000)]
+    """ + script + """
+        try:
+            marlinox.calculate_run_probability(run_lengths, 5)
+        except TypeError as error:
+            print(error)
+        print(marlinox.calculate_run_probability([("id0", 0), ("id1", 1)], [("id1", 0.5)]))
+    """)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [
+        "argument 'gc_contents': 'int' object is not an instance of 'Sequence'",
+        "[('id0', 1.0), ('id1', 0.953125)]"]
+
+
 def test_child_forked_during_the_first_lookup_gets_usable_guards():
     # Another thread is inside the first lookup when the process forks; the
     # child dies of SIGALRM if it waits for that thread, which it has not.

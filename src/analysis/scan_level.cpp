@@ -15,7 +15,7 @@ namespace marlinox::analysis {
 namespace {
 
 struct Levels {
-    std::array<ScanLevel, 5> list{};
+    std::array<ScanLevel, kScanLevelCount> list{};
     std::size_t count = 0;
     void add(ScanLevel level) noexcept { list[count++] = level; }
 };

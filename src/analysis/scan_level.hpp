@@ -3,6 +3,7 @@
 // results; only the speed differs.
 #pragma once
 
+#include <cstddef>
 #include <span>
 #include <string_view>
 
@@ -16,6 +17,9 @@ enum class ScanLevel {
     avx512vbmi,  // avx512 plus CD and VBMI (byte permutes), chosen at run time
     neon,      // ARM Advanced SIMD: baseline on AArch64, optional on 32-bit ARM
 };
+
+// Number of levels; `neon` stays the last one.
+inline constexpr std::size_t kScanLevelCount = static_cast<std::size_t>(ScanLevel::neon) + 1;
 
 // The levels this processor can run, from the plainest to the best.
 std::span<const ScanLevel> available_scan_levels() noexcept;

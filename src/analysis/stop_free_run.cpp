@@ -11,7 +11,7 @@
 
 #include "analysis/kernels.hpp"
 #include "analysis/unicode_tables.hpp"
-#include "analysis/utf8.hpp"
+#include "failure/utf8.hpp"
 #include "failure/internal_failure.hpp"
 
 namespace marlinox::analysis {
@@ -73,6 +73,29 @@ std::string describe(const utf8::Char& ch, std::string_view bytes) {
          utf8::repair(quoted) + "`" + std::string(ellipsis));
 }
 
+// Longest run of consecutive non-stop codons in frames 0, 1 and 2 of `strand`.
+// Fails (marlinox::fail) at the first codon window, in scan order, whose start
+// or end is not a character boundary.
+std::size_t strand_stop_free_run(std::string_view strand) {
+    const std::size_t m = strand.size();
+    std::size_t best = 0;
+    for (std::size_t frame = 0; frame < kCodon; ++frame) {
+        std::size_t start = frame;
+        std::size_t i = frame;
+        for (; i + kCodon <= m; i += kCodon) {
+            if (!is_char_boundary(strand, i)) fail_not_char_boundary(strand, i);
+            if (!is_char_boundary(strand, i + kCodon)) fail_not_char_boundary(strand, i + kCodon);
+            const std::string_view window = strand.substr(i, kCodon);
+            if (std::find(kStopCodons.begin(), kStopCodons.end(), window) != kStopCodons.end()) {
+                best = std::max(best, (i - start) / kCodon);
+                start = i + kCodon;
+            }
+        }
+        best = std::max(best, (i - start) / kCodon);
+    }
+    return best;
+}
+
 }  // namespace
 
 // --- Literal kernel --------------------------------------------------------------
@@ -114,26 +137,6 @@ std::string reverse_complement(std::string_view text) {
         pos += length;
     }
     return out;
-}
-
-std::size_t strand_stop_free_run(std::string_view strand) {
-    const std::size_t m = strand.size();
-    std::size_t best = 0;
-    for (std::size_t frame = 0; frame < kCodon; ++frame) {
-        std::size_t start = frame;
-        std::size_t i = frame;
-        for (; i + kCodon <= m; i += kCodon) {
-            if (!is_char_boundary(strand, i)) fail_not_char_boundary(strand, i);
-            if (!is_char_boundary(strand, i + kCodon)) fail_not_char_boundary(strand, i + kCodon);
-            const std::string_view window = strand.substr(i, kCodon);
-            if (std::find(kStopCodons.begin(), kStopCodons.end(), window) != kStopCodons.end()) {
-                best = std::max(best, (i - start) / kCodon);
-                start = i + kCodon;
-            }
-        }
-        best = std::max(best, (i - start) / kCodon);
-    }
-    return best;
 }
 
 std::size_t stop_free_run_literal(std::string_view sequence) {

@@ -19,11 +19,6 @@ std::string uppercase_full(std::string_view text);
 // bytes included, is kept as it is. The result has the byte length of `text`.
 std::string reverse_complement(std::string_view text);
 
-// Longest run of consecutive non-stop codons in frames 0, 1 and 2 of `strand`.
-// Fails (marlinox::fail) at the first codon window, in scan order, whose start
-// or end is not a character boundary.
-std::size_t strand_stop_free_run(std::string_view strand);
-
 // The kernel as its definition reads: upper-case, reverse-complement, scan both
 // strands. Reference for stop_free_run_ascii and the dispatching kernel.
 std::size_t stop_free_run_literal(std::string_view sequence);

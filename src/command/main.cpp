@@ -15,7 +15,6 @@
 #include "failure/internal_failure.hpp"
 #include "parallel/parallel_ordered_map.hpp"
 #include "parallel/pool_size.hpp"
-#include "parallel/test_hooks.hpp"
 
 namespace {
 
@@ -40,10 +39,6 @@ int run(int argc, char** argv) {
         marlinox::parallel::request_pool_size(*options.threads != 0 ? *options.threads
                                                                     : marlinox::parallel::detail::default_pool_size());
     }
-#ifdef MARLINOX_TEST_HOOKS
-    // Lets the test suite reach a failure that a correct run never meets.
-    if (std::getenv("MARLINOX_FAIL_POOL_START") != nullptr) marlinox::parallel::test_hooks::fail_worker_start(0);
-#endif
     marlinox::silence_failure_diagnostics();
     const std::size_t threads = marlinox::parallel::current_num_threads();
     return write_table({std::move(options.files), options.batch_bytes, threads,

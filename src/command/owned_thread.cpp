@@ -9,11 +9,12 @@
 
 namespace marlinox::command {
 
-OwnedThread::OwnedThread(std::string name, std::function<void()> stop, std::function<void()> body)
+OwnedThread::OwnedThread(std::string name, fault_injection::Fault refusal, std::function<void()> stop,
+                         std::function<void()> body)
     : stop_(std::move(stop)) {
     try {
         // Lets the test suite refuse this thread as a system out of threads would.
-        if (fault_injection::active("no_thread:" + name)) throw std::system_error(EAGAIN, std::generic_category());
+        if (fault_injection::active(refusal)) throw std::system_error(EAGAIN, std::generic_category());
         thread_ = std::thread([name, body = std::move(body)] {
             pthread_setname_np(pthread_self(), name.c_str());
             body();

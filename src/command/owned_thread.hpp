@@ -7,13 +7,17 @@
 #include <string>
 #include <thread>
 
+#include "failure/fault_injection.hpp"
+
 namespace marlinox::command {
 
 class OwnedThread {
 public:
     // Starts `body` on a thread named `name` (at most 15 bytes). Throws
-    // std::system_error when the system refuses a new thread.
-    OwnedThread(std::string name, std::function<void()> stop, std::function<void()> body);
+    // std::system_error when the system refuses a new thread, as it does in
+    // test builds when the fault `refusal` is on.
+    OwnedThread(std::string name, fault_injection::Fault refusal, std::function<void()> stop,
+                std::function<void()> body);
     ~OwnedThread();
     OwnedThread(const OwnedThread&) = delete;
     OwnedThread& operator=(const OwnedThread&) = delete;

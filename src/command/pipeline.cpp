@@ -135,7 +135,7 @@ int write_table(const Settings& settings) {
     };
     try {
         Progress progress(settings.progress, settings.progress ? total_size(settings.files) : std::nullopt);
-        OwnedThread reader("marlinox-read", stop_all, [&] {
+        OwnedThread reader("marlinox-read", fault_injection::Fault::read_thread, stop_all, [&] {
             try {
                 read_files(settings, batches, spare, progress);
             } catch (...) {
@@ -144,7 +144,7 @@ int write_table(const Settings& settings) {
             }
             batches.close();
         });
-        OwnedThread writer("marlinox-write", stop_all, [&] {
+        OwnedThread writer("marlinox-write", fault_injection::Fault::write_thread, stop_all, [&] {
             try {
                 write_rows(rows);
             } catch (...) {

@@ -35,7 +35,7 @@ bool progress_wanted() {
 }
 
 Progress::Progress(bool enabled, std::optional<std::uint64_t> total_bytes) : total_bytes_(total_bytes) {
-    if (enabled) thread_.emplace("marlinox-prog", [this] { request_stop(); }, [this] { run(); });
+    if (enabled) thread_.emplace("marlinox-prog", fault_injection::Fault::progress_thread, [this] { request_stop(); }, [this] { run(); });
 }
 
 Progress::~Progress() { stop(); }

@@ -79,7 +79,7 @@ ExitOnSignals::ExitOnSignals() {
         wake_ = UniqueFd(::eventfd(0, EFD_CLOEXEC));
         if (!signals_ || !wake_) throw std::system_error(errno, std::generic_category(), "cannot wait for signals");
         thread_.emplace(
-            "marlinox-signal",
+            "marlinox-signal", fault_injection::Fault::signal_thread,
             [this] {
                 const std::uint64_t one = 1;
                 (void)::write(wake_.get(), &one, sizeof one);

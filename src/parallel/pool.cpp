@@ -35,7 +35,6 @@
 #include "failure/internal_failure.hpp"
 #include "parallel/parallel_ordered_map.hpp"
 #include "parallel/pool_size.hpp"
-#include "parallel/test_hooks.hpp"
 
 namespace marlinox::parallel {
 namespace detail {
@@ -399,6 +398,7 @@ Pool& the_pool() {
                 pthread_atfork(nullptr, nullptr, &forget_pool_in_child) == 0;
             (void)fork_handler_installed;
             global.pool.store(pool.get(), std::memory_order_release);
+            fault_injection::note_pool_running();
             return *pool.release();
         }
     }
@@ -604,13 +604,5 @@ bool request_pool_size(std::size_t threads) {
     global.requested_size = threads;
     return true;
 }
-
-#ifdef MARLINOX_TEST_HOOKS
-namespace test_hooks {
-
-bool pool_running() { return detail::global_pool().pool.load() != nullptr; }
-
-}  // namespace test_hooks
-#endif
 
 }  // namespace marlinox::parallel

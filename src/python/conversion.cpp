@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <new>
-#include <type_traits>
 
-#include "failure/fault_injection.hpp"
 #include "failure/internal_failure.hpp"
 #include "python/objects.hpp"
 #include "python/once.hpp"
@@ -64,15 +62,14 @@ Result<T> value_or_raised(T value, T error_value) {
     return value;
 }
 
-// Converts `raw` (a new reference) and appends it to the batch, which keeps the
-// object alive for the texts that view it.
+// Keeps `raw` (a new reference) in the batch, then converts it and appends
+// its value: the texts of the value view an object the batch already holds.
 template <class T, class Convert>
-Result<Ok> append_item(Batch<T>& batch, PyObject* raw, Convert& convert) {
-    PyRef item = PyRef::steal(raw);
-    Result<T> value = convert(item.get());
+Result<Ok> append_item(NativeBatch<T>& batch, PyObject* raw, Convert& convert) {
+    batch.kept.keep(PyRef::steal(raw));
+    Result<T> value = convert(raw);
     if (!value.ok()) return std::move(value).error();
     batch.items.push_back(std::move(value).value());
-    batch.kept.keep(std::move(item));
     return Ok{};
 }
 
@@ -100,27 +97,8 @@ inline void prefetch_ahead(PyObject* const* items, Py_ssize_t i, Py_ssize_t size
     }
 }
 
-// Whether converting `item` into a T runs no Python code: the item is of a
-// kind read from its own storage. Any other item may call a method (or fails).
-bool converts_without_code(PyObject* item, std::type_identity<Text>) { return PyUnicode_Check(item); }
-
-template <class Second>
-bool pair_without_code(PyObject* item, Second second_without_code) {
-    return PyTuple_Check(item) && PyTuple_GET_SIZE(item) == 2 && PyUnicode_Check(PyTuple_GET_ITEM(item, 0)) &&
-           second_without_code(PyTuple_GET_ITEM(item, 1));
-}
-bool converts_without_code(PyObject* item, std::type_identity<TextPair>) {
-    return pair_without_code(item, [](PyObject* second) { return PyUnicode_Check(second); });
-}
-bool converts_without_code(PyObject* item, std::type_identity<RunLengthPair>) {
-    return pair_without_code(item, [](PyObject* second) { return PyLong_Check(second); });
-}
-bool converts_without_code(PyObject* item, std::type_identity<FractionPair>) {
-    return pair_without_code(item, [](PyObject* second) { return PyFloat_Check(second); });
-}
-
 template <class T, class Convert>
-Result<Batch<T>> extract_sequence(PyObject* argument, Convert convert) {
+Result<NativeBatch<T>> extract_sequence(PyObject* argument, Convert convert) {
     if (PyUnicode_Check(argument))
         return PyErr::new_lazy(PyExc_TypeError, "Can't extract `str` to `Vec`");
     if (!PySequence_Check(argument)) return not_a_sequence(argument);
@@ -134,10 +112,8 @@ Result<Batch<T>> extract_sequence(PyObject* argument, Convert convert) {
 #else
     const bool walk_storage = false;
 #endif
-    // Anything else is read through its own methods.
-    if (!walk_storage) pin_borrowed_items();
 
-    Batch<T> batch;
+    NativeBatch<T> batch;
     Py_ssize_t hint = PyObject_Size(argument);
     if (hint < 0) {
         // The length is only a hint: an ordinary error from it is dropped.
@@ -157,21 +133,10 @@ Result<Batch<T>> extract_sequence(PyObject* argument, Convert convert) {
     }
 
     if (walk_storage) {
-        Py_ssize_t i = 0;
-        // Borrowed while no item can run code.
-        batch.kept.borrow_from(argument);
-        for (; i < Py_SIZE(argument); ++i) {
-            PyObject* item = PySequence_Fast_ITEMS(argument)[i];
-            if (!converts_without_code(item, std::type_identity<T>{})) break;
+        for (Py_ssize_t i = 0; i < Py_SIZE(argument); ++i) {
             prefetch_ahead(PySequence_Fast_ITEMS(argument), i, Py_SIZE(argument));
-            Result<T> value = convert(item);
-            if (!value.ok()) return std::move(value).error();
-            batch.items.push_back(std::move(value).value());
-            batch.kept.borrow_next();
-        }
-        if (i < Py_SIZE(argument)) pin_borrowed_items();
-        for (; i < Py_SIZE(argument); ++i)
             MX_CHECK(append_item(batch, Py_NewRef(PySequence_Fast_ITEMS(argument)[i]), convert));
+        }
         return batch;
     }
 
@@ -188,8 +153,8 @@ Result<Batch<T>> extract_sequence(PyObject* argument, Convert convert) {
 }
 
 template <class T, class Convert>
-Result<Batch<T>> extract_argument(PyObject* argument, std::string_view name, Convert convert) {
-    Result<Batch<T>> batch = extract_sequence<T>(argument, convert);
+Result<NativeBatch<T>> extract_argument(PyObject* argument, std::string_view name, Convert convert) {
+    Result<NativeBatch<T>> batch = extract_sequence<T>(argument, convert);
     if (!batch.ok()) return argument_extraction_error(name, std::move(batch).error());
     return batch;
 }
@@ -259,103 +224,17 @@ PyErr argument_extraction_error(std::string_view name, PyErr error) {
     return renamed;
 }
 
-Result<Batch<Text>> extract_texts(PyObject* argument, std::string_view name) {
+Result<NativeBatch<Text>> extract_texts(PyObject* argument, std::string_view name) {
     return extract_argument<Text>(argument, name, extract_text);
 }
-Result<Batch<TextPair>> extract_text_pairs(PyObject* argument, std::string_view name) {
+Result<NativeBatch<TextPair>> extract_text_pairs(PyObject* argument, std::string_view name) {
     return extract_argument<TextPair>(argument, name, extract_text_pair);
 }
-Result<Batch<RunLengthPair>> extract_run_length_pairs(PyObject* argument, std::string_view name) {
+Result<NativeBatch<RunLengthPair>> extract_run_length_pairs(PyObject* argument, std::string_view name) {
     return extract_argument<RunLengthPair>(argument, name, extract_run_length_pair);
 }
-Result<Batch<FractionPair>> extract_fraction_pairs(PyObject* argument, std::string_view name) {
+Result<NativeBatch<FractionPair>> extract_fraction_pairs(PyObject* argument, std::string_view name) {
     return extract_argument<FractionPair>(argument, name, extract_fraction_pair);
-}
-
-namespace {
-
-PyRef to_python(std::size_t run_length) { return new_object(PyLong_FromUnsignedLongLong(run_length)); }
-PyRef to_python(double value) { return new_object(PyFloat_FromDouble(value)); }
-
-PyRef new_list(std::size_t count) {
-    return new_object(fault_injection::active("result_list") ? PyErr_NoMemory()
-                                                              : PyList_New(static_cast<Py_ssize_t>(count)));
-}
-
-// Puts the values of one item behind its identifier.
-void set_values(PyObject* tuple, std::size_t run_length) {
-    PyTuple_SET_ITEM(tuple, 1, to_python(run_length).release());
-}
-void set_values(PyObject* tuple, double value) { PyTuple_SET_ITEM(tuple, 1, to_python(value).release()); }
-void set_values(PyObject* tuple, const std::pair<std::size_t, double>& values) {
-    PyTuple_SET_ITEM(tuple, 1, to_python(values.first).release());
-    PyTuple_SET_ITEM(tuple, 2, to_python(values.second).release());
-}
-
-}  // namespace
-
-PyRef owned_sequence_into_pyobject(parallel::OrderedResults<std::size_t> results) {
-    PyRef list = new_list(results.size());
-    for (std::size_t i = 0; i < results.size(); ++i)
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), to_python(results[i]).release());
-    return list;
-}
-
-// Every result tuple is untracked as it is built, yet each allocation still
-// counts towards the next collection, and the collector sizes the old objects
-// it walks by that count: a million results would make the collection that
-// follows the call walk millions of the caller's objects, for tuples it will
-// never see. Paused, the call starts no collection; the count stays, so while
-// the results live the next collection still does that walk, and results
-// released first take the count back down. Nothing that runs while results
-// are built can create a cycle or run Python code. Without the interpreter
-// lock other threads could switch the collector at the same moment, so that
-// build leaves it alone.
-CollectorPause::CollectorPause() noexcept {
-#ifndef Py_GIL_DISABLED
-    was_enabled_ = PyGC_Disable() != 0;
-#endif
-}
-
-CollectorPause::~CollectorPause() {
-    if (was_enabled_) PyGC_Enable();
-}
-
-// A list left unfinished holds tuples with empty value slots; releasing it
-// releases them.
-IdentifiedResults::IdentifiedResults(std::size_t count, std::size_t values_per_item)
-    : count_(count), arity_(static_cast<Py_ssize_t>(values_per_item + 1)), list_(new_list(count)) {}
-
-void IdentifiedResults::add_identifier(Text identifier) {
-    PyRef text = fault_injection::active("result_identifier") ? new_object(PyErr_NoMemory()) : new_str(identifier);
-    PyObject* tuple = new_object(PyTuple_New(arity_)).release();
-    PyList_SET_ITEM(list_.get(), static_cast<Py_ssize_t>(added_++), tuple);
-    PyTuple_SET_ITEM(tuple, 0, text.release());
-    // A str and numbers can't take part in a reference cycle, so neither can
-    // the tuple. The collector would untrack it at its first pass anyway, but
-    // only after walking every result tuple once.
-    PyObject_GC_UnTrack(tuple);
-}
-
-template <class T>
-PyRef IdentifiedResults::finish_with(parallel::OrderedResults<T>& values) {
-    if (added_ != count_ || values.size() != count_)
-        fail("expected " + std::to_string(count_) + " results, but got " + std::to_string(values.size()));
-    PyObject* const* tuples = PySequence_Fast_ITEMS(list_.get());
-    // The tuples were built a while ago and have left the caches: ask for
-    // them some way ahead of their turn.
-    constexpr std::size_t ahead = 16;
-    for (std::size_t i = 0; i < count_; ++i) {
-        if (i + ahead < count_) __builtin_prefetch(tuples[i + ahead], 1);
-        set_values(tuples[i], values[i]);
-    }
-    return std::move(list_);
-}
-
-PyRef IdentifiedResults::finish(parallel::OrderedResults<std::size_t> runs) { return finish_with(runs); }
-PyRef IdentifiedResults::finish(parallel::OrderedResults<double> values) { return finish_with(values); }
-PyRef IdentifiedResults::finish(parallel::OrderedResults<std::pair<std::size_t, double>> values) {
-    return finish_with(values);
 }
 
 }  // namespace marlinox::py

@@ -1,9 +1,10 @@
-// Conversion of call arguments into native lists, and of native result vectors
-// into new Python lists. A native list views the UTF-8 bytes of the argument's
-// str objects in place, without copying them; the batch keeps every item alive
-// until the call ends (kept_objects.hpp), and a str's UTF-8 bytes never
-// change or move while the str lives, so the worker threads read them without
-// the interpreter lock and without touching any Python object.
+// Conversion of call arguments into native lists (results.hpp turns result
+// vectors back into Python lists). A native list views the UTF-8 bytes of the argument's
+// str objects in place, without copying them; the batch holds a reference to
+// every item, taken before its bytes are read, until the call ends
+// (kept_objects.hpp), and a str's UTF-8 bytes never change or move while the
+// str lives, so the worker threads read them without the interpreter lock and
+// without touching any Python object.
 #pragma once
 
 #include <cstdint>
@@ -13,13 +14,12 @@
 #include <utility>
 #include <vector>
 
-#include "parallel/ordered_results.hpp"
 #include "python/kept_objects.hpp"
 #include "python/result.hpp"
 
 namespace marlinox::py {
 
-using Text = std::string_view;  // UTF-8 bytes of a str, borrowed from the str
+using Text = std::string_view;  // UTF-8 bytes of a str that the batch holds
 // An identifier to look up, with the interpreter's own hash of its str: keyed
 // per process, so nobody can craft identifiers that collide, and computed on
 // the calling thread, so worker threads only compare.
@@ -33,7 +33,7 @@ using FractionPair = std::pair<KeyedText, double>;
 
 // The converted items of one argument, and the objects their texts view.
 template <class T>
-struct Batch {
+struct NativeBatch {
     std::vector<T> items;
     KeptObjects kept;
 };
@@ -53,55 +53,9 @@ PyErr argument_extraction_error(std::string_view name, PyErr error);
 
 // Converts one bound argument (a sequence, not a str) into a native list.
 // Items are read in the order the argument's iterator yields them.
-Result<Batch<Text>> extract_texts(PyObject* argument, std::string_view name);
-Result<Batch<TextPair>> extract_text_pairs(PyObject* argument, std::string_view name);
-Result<Batch<RunLengthPair>> extract_run_length_pairs(PyObject* argument, std::string_view name);
-Result<Batch<FractionPair>> extract_fraction_pairs(PyObject* argument, std::string_view name);
-
-// Result conversion: consumes the vector and returns a new list.
-PyRef owned_sequence_into_pyobject(parallel::OrderedResults<std::size_t> results);
-
-// Keeps the call from starting a cyclic collection while results are built,
-// and restores the collector's previous state.
-class CollectorPause {
-public:
-    CollectorPause() noexcept;
-    CollectorPause(const CollectorPause&) = delete;
-    CollectorPause& operator=(const CollectorPause&) = delete;
-    ~CollectorPause();
-
-private:
-    bool was_enabled_ = false;
-};
-
-// A result list of (identifier, value, ...) tuples, built in two steps so that
-// the first can run on the calling thread while the pool computes the values:
-// add_identifier creates each tuple with a new str of its identifier in front,
-// finish puts the values behind it and hands the list over. The collector is
-// paused from construction to destruction (see CollectorPause).
-class IdentifiedResults {
-public:
-    IdentifiedResults(std::size_t count, std::size_t values_per_item);
-    IdentifiedResults(const IdentifiedResults&) = delete;
-    IdentifiedResults& operator=(const IdentifiedResults&) = delete;
-
-    // Tuple i, in order, for i = 0 .. count - 1.
-    void add_identifier(Text identifier);
-
-    // After every identifier: the values of item i go into tuple i.
-    PyRef finish(parallel::OrderedResults<std::size_t> runs);
-    PyRef finish(parallel::OrderedResults<double> values);
-    PyRef finish(parallel::OrderedResults<std::pair<std::size_t, double>> values);
-
-private:
-    template <class T>
-    PyRef finish_with(parallel::OrderedResults<T>& values);
-
-    std::size_t count_;
-    Py_ssize_t arity_;
-    std::size_t added_ = 0;
-    CollectorPause pause_;  // outlives list_, which is released first
-    PyRef list_;
-};
+Result<NativeBatch<Text>> extract_texts(PyObject* argument, std::string_view name);
+Result<NativeBatch<TextPair>> extract_text_pairs(PyObject* argument, std::string_view name);
+Result<NativeBatch<RunLengthPair>> extract_run_length_pairs(PyObject* argument, std::string_view name);
+Result<NativeBatch<FractionPair>> extract_fraction_pairs(PyObject* argument, std::string_view name);
 
 }  // namespace marlinox::py

@@ -1,8 +1,7 @@
 #include "python/objects.hpp"
 
-#include "analysis/utf8.hpp"
+#include "failure/utf8.hpp"
 #include "failure/internal_failure.hpp"
-#include "python/kept_objects.hpp"
 #include "python/once.hpp"
 #include "python/pyerr.hpp"
 
@@ -10,8 +9,10 @@ namespace marlinox::py {
 
 PyRef new_object(PyObject* object, std::source_location where) {
     if (object) return PyRef::steal(object);
-    // The hook may run Python code while workers still read borrowed texts.
-    pin_borrowed_items();
+    fail_null_result(where);
+}
+
+void fail_null_result(std::source_location where) {
     if (auto error = PyErr::take()) {
         std::move(*error).restore();
         PyErr_WriteUnraisable(nullptr);
@@ -29,7 +30,7 @@ std::string utf8_lossy(PyObject* text) {
         return std::string(utf8, static_cast<std::size_t>(size));
     (void)PyErr::take();  // lone surrogates: encode them anyway, then repair
     PyRef bytes = new_object(PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass"));
-    return analysis::utf8::repair(std::string_view(
+    return utf8::repair(std::string_view(
         PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get()))));
 }
 

@@ -15,6 +15,10 @@ namespace marlinox::py {
 PyRef new_object(PyObject* object,
                  std::source_location where = std::source_location::current());
 
+// What new_object does with a NULL: reports the pending exception, if any,
+// through the unraisable hook and starts the internal failure.
+[[noreturn]] void fail_null_result(std::source_location where);
+
 // A new str from UTF-8 bytes; a failure is handled as by new_object.
 PyRef new_str(std::string_view utf8);
 

@@ -25,7 +25,7 @@ GilOnceCell panic_cell;
 Result<PyObject*> try_panic_exception_class() {
     std::optional<PyErr> failure;
     PyObject* type = panic_cell.get_or_create([&]() -> PyObject* {
-        PyObject* created = fault_injection::active("panic_class")
+        PyObject* created = fault_injection::active(fault_injection::Fault::panic_class)
                                 ? (PyErr_NoMemory(), nullptr)
                                 : PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", panic_doc,
                                                             PyExc_BaseException, nullptr);

@@ -47,7 +47,7 @@ struct Produced {
 };
 
 PyRef message_object(const std::string& message) {
-    if (fault_injection::active("lazy_message")) return PyRef::steal(PyErr_NoMemory());
+    if (fault_injection::active(fault_injection::Fault::lazy_message)) return PyRef::steal(PyErr_NoMemory());
     return PyRef::steal(PyUnicode_FromStringAndSize(message.data(),
                                                     static_cast<Py_ssize_t>(message.size())));
 }

@@ -43,8 +43,9 @@ public:
     static PyErr normalized(PyRef exception);
 
     // The raised exception, cleared from the interpreter; nothing when none is
-    // raised. A PanicException coming back from Python code resumes the
-    // internal failure it stands for instead (throws).
+    // raised. Not only a getter: a PanicException coming back from Python code
+    // resumes the internal failure it stands for, so take() (and fetch() and
+    // take_unless_ordinary(), which call it) may throw InternalFailure.
     static std::optional<PyErr> take();
     // Like take(), but a missing exception becomes a SystemError.
     static PyErr fetch();

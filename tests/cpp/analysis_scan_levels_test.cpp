@@ -93,10 +93,15 @@ TEST_P(ScanLevels, LongRunsSpanningManyBlocksInEveryFrameAndStrand) {
 
 TEST_P(ScanLevels, AnyByteFromHex80OnIsNotAsciiWhereverItStands) {
     std::mt19937 rng(3);
-    for (const std::size_t length : {3u, 4u, 63u, 64u, 65u, 130u, 200u}) {
+    // Short texts, then texts past four 64-byte blocks (levels may take
+    // another path there), up to past the 2 KiB from which long texts are
+    // read ahead: in those, the first block and the last five.
+    for (const std::size_t length : {3u, 4u, 63u, 64u, 65u, 130u, 200u, 255u, 256u, 257u, 300u, 319u, 320u,
+                                     321u, 511u, 512u, 575u, 1000u, 2047u, 2048u, 2049u, 2113u, 4099u}) {
         const std::string base = random_text(rng, "ACGT", length);
         ASSERT_TRUE(stop_free_run_if_ascii(base, GetParam()).has_value());
-        for (std::size_t at = 0; at < length; ++at) {
+        const std::size_t tail = 5 * 64;
+        for (std::size_t at = 0; at < length; at = at == 63 && length > 64 + tail ? length - tail : at + 1) {
             for (const char high : {'\x80', '\xC3', '\xFF'}) {
                 std::string text = base;
                 text[at] = high;

@@ -8,7 +8,7 @@
 
 #include "analysis/kernels.hpp"
 #include "analysis/stop_free_run.hpp"
-#include "analysis/utf8.hpp"
+#include "failure/utf8.hpp"
 #include "failure/internal_failure.hpp"
 
 namespace marlinox::analysis {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <future>
 #include <mutex>
@@ -20,7 +21,7 @@
 
 #include "failure/internal_failure.hpp"
 #include "parallel/parallel_ordered_map.hpp"
-#include "parallel/test_hooks.hpp"
+#include "failure/fault_injection.hpp"
 
 namespace {
 
@@ -491,7 +492,7 @@ TEST(ParallelMap, EachCallerWaitsOnlyForItsOwnBatch) {
         return par::parallel_ordered_map(std::span<const std::size_t>(items), [&](const std::size_t& i) {
                    if (i == 0) {
                        blocked = true;
-                       const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+                       const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
                        while (!release && std::chrono::steady_clock::now() < deadline)
                            std::this_thread::sleep_for(std::chrono::microseconds(100));
                    }
@@ -505,7 +506,9 @@ TEST(ParallelMap, EachCallerWaitsOnlyForItsOwnBatch) {
                                          [](const std::size_t& i) { return i; })
             .size();
     });
-    const bool quick_done = quick.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    // Generous bounds on a busy machine, not timings: the slow item waits two
+    // minutes at most, the quick batch is given one.
+    const bool quick_done = quick.wait_for(std::chrono::minutes(1)) == std::future_status::ready;
     const bool slow_still_running = !release && slow.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
     release = true;
     EXPECT_TRUE(quick_done);
@@ -520,8 +523,8 @@ TEST(ParallelMap, EachCallerWaitsOnlyForItsOwnBatch) {
 
 class NoStealing : public ::testing::Test {
 protected:
-    void SetUp() override { par::test_hooks::set_stealing(false); }
-    void TearDown() override { par::test_hooks::set_stealing(true); }
+    void SetUp() override { marlinox::fault_injection::set_stealing(false); }
+    void TearDown() override { marlinox::fault_injection::set_stealing(true); }
 };
 
 TEST_F(NoStealing, LargeBatchIsCutIntoTheNominalPieceCount) {
@@ -531,13 +534,13 @@ TEST_F(NoStealing, LargeBatchIsCutIntoTheNominalPieceCount) {
         const auto items = iota(n);
         std::mutex mutex;
         std::set<std::thread::id> threads;
-        par::test_hooks::reset_pieces_run();
+        marlinox::fault_injection::reset_pieces_run();
         auto out = par::parallel_ordered_map(std::span<const std::size_t>(items), [&](const std::size_t& i) {
             std::lock_guard lock(mutex);
             threads.insert(std::this_thread::get_id());
             return i;
         });
-        EXPECT_EQ(par::test_hooks::pieces_run(), nominal) << "N=" << n << " T=" << t;
+        EXPECT_EQ(marlinox::fault_injection::pieces_run(), nominal) << "N=" << n << " T=" << t;
         EXPECT_EQ(threads.size(), 1u);  // nobody took a piece over
         for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(out[i], i);
     }
@@ -547,9 +550,9 @@ TEST_F(NoStealing, SmallBatchesNeverYieldMorePiecesThanItems) {
     const std::size_t t = par::current_num_threads();
     for (std::size_t n = 0; n <= 300; ++n) {
         const auto items = iota(n);
-        par::test_hooks::reset_pieces_run();
+        marlinox::fault_injection::reset_pieces_run();
         par::parallel_ordered_map(std::span<const std::size_t>(items), [](const std::size_t& i) { return i; });
-        const std::size_t pieces = par::test_hooks::pieces_run();
+        const std::size_t pieces = marlinox::fault_injection::pieces_run();
         EXPECT_EQ(pieces, batch_pieces_without_stealing(n, t)) << "N=" << n;
         EXPECT_LE(pieces, std::max<std::size_t>(n, 1)) << "N=" << n;
     }
@@ -559,12 +562,12 @@ TEST(ParallelPieces, WithStealingNeverMorePiecesThanItems) {
     for (std::size_t n : {2u, 3u, 5u, 8u, 13u, 64u, 100u, 1000u, 20000u}) {
         const auto items = iota(n);
         for (int round = 0; round < 20; ++round) {
-            par::test_hooks::reset_pieces_run();
+            marlinox::fault_injection::reset_pieces_run();
             par::parallel_ordered_map(std::span<const std::size_t>(items), [](const std::size_t& i) {
                 burn(i % 5);
                 return i;
             });
-            ASSERT_LE(par::test_hooks::pieces_run(), n) << "N=" << n;
+            ASSERT_LE(marlinox::fault_injection::pieces_run(), n) << "N=" << n;
         }
     }
 }
@@ -572,20 +575,25 @@ TEST(ParallelPieces, WithStealingNeverMorePiecesThanItems) {
 TEST(ParallelPieces, SlowPiecesAreTakenOverByIdleWorkers) {
     const std::size_t t = par::current_num_threads();
     if (t < 2) GTEST_SKIP() << "needs two workers";
-    // One slow item per nominal piece: with the work spread, more than one
-    // thread runs items.
+    // Item 0 holds its thread until another thread has run an item: only an
+    // idle worker taking pieces over lets the batch finish. However late that
+    // worker gets a processor, the test waits for it; the deadline only
+    // bounds a pool that never hands work over.
     const std::size_t n = 4096;
     const auto items = iota(n);
     std::mutex mutex;
+    std::condition_variable another_thread_ran;
     std::set<std::thread::id> threads;
+    bool taken_over = true;
     par::parallel_ordered_map(std::span<const std::size_t>(items), [&](const std::size_t& i) {
-        burn(30);
-        if (i % 64 == 0) {
-            std::lock_guard lock(mutex);
-            threads.insert(std::this_thread::get_id());
-        }
+        std::unique_lock lock(mutex);
+        if (threads.insert(std::this_thread::get_id()).second) another_thread_ran.notify_all();
+        if (i == 0)
+            taken_over = another_thread_ran.wait_for(lock, std::chrono::minutes(2),
+                                                     [&] { return threads.size() >= 2; });
         return i;
     });
+    EXPECT_TRUE(taken_over) << "no other thread ran an item while item 0 waited";
     EXPECT_GE(threads.size(), 2u);
 }
 

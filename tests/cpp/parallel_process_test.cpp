@@ -24,7 +24,7 @@
 #include "failure/internal_failure.hpp"
 #include "parallel/parallel_ordered_map.hpp"
 #include "parallel/pool_size.hpp"
-#include "parallel/test_hooks.hpp"
+#include "failure/fault_injection.hpp"
 
 namespace {
 
@@ -76,7 +76,7 @@ std::size_t pool_size_with(const char* num_threads, const char* rs_num_cpus) {
 
 bool pool_running() {
 #ifdef MARLINOX_TEST_HOOKS
-    return par::test_hooks::pool_running();
+    return marlinox::fault_injection::pool_running();
 #else
     return worker_threads() != 0;
 #endif
@@ -233,7 +233,7 @@ TEST_F(ParallelProcess, ForkedChildGetsAPoolOfItsOwn) {
 // A worker fails to start: the pool stays failed for good, and every call says so.
 void expect_pool_failure(std::size_t failing_worker) {
     set_env("RAYON_NUM_THREADS", "4");
-    par::test_hooks::fail_worker_start(failing_worker);
+    marlinox::fault_injection::fail_worker_start(failing_worker);
     const std::string prefix = "The global thread pool has not been initialized.";
     std::string first;
     try {
@@ -244,9 +244,9 @@ void expect_pool_failure(std::size_t failing_worker) {
     }
     check(first.rfind(prefix, 0) == 0, "message begins with the sentence: " + first);
     check(worker_threads() == 0, "the workers already started are stopped");
-    check(!par::test_hooks::pool_running(), "pool not running");
+    check(!marlinox::fault_injection::pool_running(), "pool not running");
 
-    par::test_hooks::fail_worker_start(SIZE_MAX);  // creation is never tried again anyway
+    marlinox::fault_injection::fail_worker_start(SIZE_MAX);  // creation is never tried again anyway
     for (std::size_t n : {0u, 1u, 5u}) {
         const auto items = iota(n);
         bool ran = false;

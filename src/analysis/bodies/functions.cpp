@@ -3,7 +3,6 @@
 #include <array>
 #include <span>
 #include <string_view>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -12,6 +11,7 @@
 #include "parallel/parallel_ordered_map.hpp"
 #include "python/binding.hpp"
 #include "python/conversion.hpp"
+#include "python/results.hpp"
 
 namespace marlinox::analysis {
 namespace {
@@ -45,37 +45,6 @@ double ratio(std::size_t run_length, std::size_t bytes) {
     return bytes == 0 ? 0.0 : static_cast<double>(run_length) / static_cast<double>(bytes);
 }
 
-// The first tuple items of a result list, built on the calling thread while
-// the pool computes the values. Their bytes are read from the caller's strs,
-// scattered in memory and long out of the caches by now: each is asked for
-// some way ahead of its turn.
-template <class Pair>
-void add_identifiers(py::IdentifiedResults& results, const std::vector<Pair>& items) {
-    const auto identifier = [](const Pair& pair) -> Text {
-        if constexpr (std::is_same_v<Pair, py::RunLengthPair>)
-            return pair.first.text;
-        else
-            return pair.first;
-    };
-    constexpr std::size_t ahead = 16;
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i + ahead < items.size()) __builtin_prefetch(identifier(items[i + ahead]).data());
-        results.add_identifier(identifier(items[i]));
-    }
-}
-
-// The list of (identifier, value...) tuples for `items`: `value_of` runs on the
-// pool, and the tuples with their identifiers are built meanwhile.
-template <class Pair, class ValueOf>
-PyRef identified_results(const std::vector<Pair>& items, ValueOf value_of) {
-    using Value = std::invoke_result_t<ValueOf&, const Pair&>;
-    constexpr std::size_t values_per_item = std::is_same_v<Value, std::pair<std::size_t, double>> ? 2 : 1;
-    py::IdentifiedResults results(items.size(), values_per_item);
-    auto values = parallel::parallel_ordered_map(std::span<const Pair>(items), value_of,
-                                                 [&] { add_identifiers(results, items); });
-    return results.finish(std::move(values));
-}
-
 }  // namespace
 
 Result<PyRef> __pyfunction_calculate_stop_free_run(PyObject*, PyObject* const* args, Py_ssize_t nargs,
@@ -92,7 +61,7 @@ Result<PyRef> __pyfunction_calculate_stop_free_runs_with_ids(PyObject*, PyObject
                                                              Py_ssize_t nargs, PyObject* kwnames) {
     MX_TRY(slots, bind<1>(runs_with_ids_description, args, nargs, kwnames));
     MX_TRY(pairs, py::extract_text_pairs(slots[0], "seq_tuples"));
-    return identified_results(pairs.items,
+    return py::identified_results(pairs.items,
                               [](const py::TextPair& pair) { return calculate_stop_free_run_single(pair.second); });
 }
 
@@ -100,7 +69,7 @@ Result<PyRef> __pyfunction_calculate_stop_free_run_with_ratio(PyObject*, PyObjec
                                                               Py_ssize_t nargs, PyObject* kwnames) {
     MX_TRY(slots, bind<1>(run_with_ratio_description, args, nargs, kwnames));
     MX_TRY(pairs, py::extract_text_pairs(slots[0], "sequences"));
-    return identified_results(pairs.items, [](const py::TextPair& pair) {
+    return py::identified_results(pairs.items, [](const py::TextPair& pair) {
         std::size_t run = calculate_stop_free_run_single(pair.second);
         return std::pair<std::size_t, double>(run, ratio(run, pair.second.size()));
     });
@@ -110,7 +79,7 @@ Result<PyRef> __pyfunction_calculate_gc_content(PyObject*, PyObject* const* args
                                                 PyObject* kwnames) {
     MX_TRY(slots, bind<1>(gc_content_description, args, nargs, kwnames));
     MX_TRY(pairs, py::extract_text_pairs(slots[0], "sequences"));
-    return identified_results(pairs.items,
+    return py::identified_results(pairs.items,
                               [](const py::TextPair& pair) { return calculate_gc_content_single(pair.second); });
 }
 
@@ -132,7 +101,7 @@ Result<PyRef> __pyfunction_calculate_run_probability(PyObject*, PyObject* const*
     }
 
     const py::RunLengthPair* const end = run_lengths.items.data() + run_lengths.items.size();
-    return identified_results(run_lengths.items, [&table, end](const py::RunLengthPair& pair) {
+    return py::identified_results(run_lengths.items, [&table, end](const py::RunLengthPair& pair) {
         // The items of a piece are looked up in order, so the lookups to
         // come are known: their memory is asked for in stages.
         const py::RunLengthPair* const here = &pair;

@@ -1,5 +1,6 @@
 // UTF-8 decoding, encoding and repair, for the analysis kernels and for the
-// texts of messages.
+// texts of messages. Kept beside the failure type, on the floor that both the
+// kernels and the Python layer stand on.
 //
 // Sequences reach the kernels as the UTF-8 encoding of Python strings, so they
 // are well-formed in practice; the decoder still accepts any bytes, because the
@@ -13,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-namespace marlinox::analysis::utf8 {
+namespace marlinox::utf8 {
 
 inline bool is_continuation(unsigned char byte) noexcept { return (byte & 0xC0) == 0x80; }
 
@@ -112,4 +113,4 @@ inline std::string repair(std::string_view bytes) {
     return out;
 }
 
-}  // namespace marlinox::analysis::utf8
+}  // namespace marlinox::utf8
