@@ -9,6 +9,7 @@
 
 #include "analysis/identifier_table.hpp"
 #include "analysis/kernels.hpp"
+#include "analysis/run_statistics.hpp"
 #include "parallel/parallel_ordered_map.hpp"
 #include "python/binding.hpp"
 #include "python/conversion.hpp"
@@ -39,10 +40,6 @@ Result<std::array<PyObject*, N>> bind(const FunctionDescription& function, PyObj
     std::array<PyObject*, N> slots{};
     MX_CHECK(py::extract_arguments_fastcall(function, args, nargs, kwnames, slots));
     return slots;
-}
-
-double ratio(std::size_t run_length, std::size_t bytes) {
-    return bytes == 0 ? 0.0 : static_cast<double>(run_length) / static_cast<double>(bytes);
 }
 
 // The first tuple items of a result list, built on the calling thread while
@@ -102,7 +99,7 @@ Result<PyRef> __pyfunction_calculate_stop_free_run_with_ratio(PyObject*, PyObjec
     MX_TRY(pairs, py::extract_text_pairs(slots[0], "sequences"));
     return identified_results(pairs.items, [](const py::TextPair& pair) {
         std::size_t run = calculate_stop_free_run_single(pair.second);
-        return std::pair<std::size_t, double>(run, ratio(run, pair.second.size()));
+        return std::pair<std::size_t, double>(run, run_ratio(run, pair.second.size()));
     });
 }
 
