@@ -23,7 +23,7 @@ cxx=${CXX_FUZZ:-clang++}
 # The kernels, internal failures and the command's reading path: no Python in
 # any of them, and no htslib (the harness feeds the bytes the streams give).
 core=(src/analysis/*.cpp src/failure/*.cpp)
-command=(src/command/record_parser.cpp src/command/table.cpp src/command/float_repr.cpp src/parallel/*.cpp)
+command=(src/command/record_parser.cpp src/command/table.cpp src/command/columns.cpp src/command/run_output.cpp src/command/float_repr.cpp src/parallel/*.cpp)
 flags=(-std=c++20 -O1 -g -Isrc -Wall -Wextra -Werror -fno-omit-frame-pointer
        -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
 

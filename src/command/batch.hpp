@@ -62,6 +62,7 @@ struct RecordSpan {
     std::size_t identifier_length;
     std::size_t sequence_offset;
     std::size_t sequence_length;
+    std::size_t file;  // index of the input file, in command-line order
 };
 
 struct Batch {
@@ -116,6 +117,8 @@ public:
         renew();
     }
 
+    // The records from here on come from input file `index`.
+    void set_file(std::size_t index) noexcept { file_ = index; }
     void begin_record() noexcept {
         record_start_ = batch_.bytes.size();
         identifier_length_ = 0;
@@ -136,7 +139,7 @@ public:
     void end_record() {
         const std::size_t sequence_offset = record_start_ + identifier_length_;
         batch_.records.push_back(
-            {record_start_, identifier_length_, sequence_offset, batch_.bytes.size() - sequence_offset});
+            {record_start_, identifier_length_, sequence_offset, batch_.bytes.size() - sequence_offset, file_});
         record_start_ = batch_.bytes.size();
         identifier_length_ = 0;
     }
@@ -189,6 +192,7 @@ private:
     Batch batch_;
     std::size_t record_start_ = 0;
     std::size_t identifier_length_ = 0;
+    std::size_t file_ = 0;
 };
 
 }  // namespace marlinox::command

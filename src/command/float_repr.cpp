@@ -68,4 +68,10 @@ void append_float_repr(std::string& out, double value) {
     }
 }
 
+void append_count(std::string& out, std::uint64_t value) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, result.ptr);
+}
+
 }  // namespace marlinox::command

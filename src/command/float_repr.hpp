@@ -4,6 +4,7 @@
 // with at least two exponent digits; "nan", "inf" and "-inf".
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace marlinox::command {
@@ -12,5 +13,8 @@ namespace marlinox::command {
 inline constexpr std::size_t kMaxFloatReprLength = 32;
 
 void append_float_repr(std::string& out, double value);
+
+// A count in decimal digits, as the table writes lengths and positions.
+void append_count(std::string& out, std::uint64_t value);
 
 }  // namespace marlinox::command

@@ -44,8 +44,10 @@ int run(int argc, char** argv) {
 #endif
     marlinox::silence_failure_diagnostics();
     const std::size_t threads = marlinox::parallel::current_num_threads();
+    for (const std::string& file : options.files)
+        options.layout.file_names.push_back(escape_control_bytes(file));
     return write_table({std::move(options.files), options.batch_bytes, threads,
-                        !options.no_progress && progress_wanted()});
+                        !options.no_progress && progress_wanted(), std::move(options.layout)});
 }
 
 }  // namespace

@@ -112,7 +112,9 @@ void read_files(const Settings& settings, Handoff<Batch>& batches, SpareBatch& s
     std::uint64_t bytes = 0;
     std::optional<InputError> error;
     try {
-        for (const std::string& file : settings.files) {
+        for (std::size_t index = 0; index < settings.files.size(); ++index) {
+            const std::string& file = settings.files[index];
+            builder.set_file(index);
             const std::unique_ptr<ByteSource> source = open_byte_source(file, decompression_threads);
             RecordParser parser(file, builder);
             try {
@@ -141,7 +143,7 @@ void read_files(const Settings& settings, Handoff<Batch>& batches, SpareBatch& s
     builder.finish(std::move(error));
 }
 
-void write_rows(Handoff<Rows>& rows, Outcome& outcome) {
+void write_rows(Handoff<Rows>& rows, Outcome& outcome, const std::string& header) {
     const auto write = [&](std::string_view bytes) {
         std::lock_guard lock(terminal_mutex());
         const int error = write_all(1, bytes);
@@ -156,7 +158,7 @@ void write_rows(Handoff<Rows>& rows, Outcome& outcome) {
         outcome.fail(kExitFailure, std::string("cannot write the table: ") + std::strerror(error));
         return false;
     };
-    if (!write(kHeaderRow)) return;
+    if (!header.empty() && !write(header)) return;
     while (std::optional<Rows> next = rows.take()) {
         for (const std::string& block : next->blocks)
             if (!write(block)) return;
@@ -194,13 +196,13 @@ int write_table(const Settings& settings) {
     });
     std::thread writer([&] {
         pthread_setname_np(pthread_self(), "marlinox-write");
-        write_rows(rows, outcome);
+        write_rows(rows, outcome, header_row(settings.layout));
         // Nothing more will be written: let the other stages stop.
         stop_all();
     });
     try {
         while (std::optional<Batch> batch = batches.take()) {
-            Rows next{table_rows(*batch, settings.threads), std::move(batch->error)};
+            Rows next{table_rows(*batch, settings.threads, settings.layout), std::move(batch->error)};
             spare.give(std::move(*batch));
             batch.reset();
             if (!rows.give(std::move(next))) break;

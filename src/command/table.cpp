@@ -1,22 +1,16 @@
 #include "command/table.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <span>
 #include <vector>
 
-#include "analysis/kernels.hpp"
 #include "command/float_repr.hpp"
+#include "command/record_values.hpp"
+#include "command/run_output.hpp"
 #include "parallel/parallel_ordered_map.hpp"
 
 namespace marlinox::command {
 namespace {
-
-void append_count(std::string& out, std::uint64_t value) {
-    char digits[24];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    out.append(digits, result.ptr);
-}
 
 // Records [first, first + count) of a batch: the unit of work of one worker.
 struct RecordRange {
@@ -49,29 +43,80 @@ std::vector<RecordRange> cut_ranges(const Batch& batch, std::size_t threads) {
 }  // namespace
 
 void append_row(std::string& out, std::string_view identifier, std::string_view sequence) {
-    const std::size_t length = sequence.size();
-    const double gc = analysis::calculate_gc_content_single(sequence);
-    const std::size_t run = analysis::calculate_stop_free_run_single(sequence);
-    const double ratio = length == 0 ? 0.0 : static_cast<double>(run) / static_cast<double>(length);
-    const double probability = analysis::calculate_run_probability_wide(run, gc);
-
+    const RecordValues values = record_values(sequence, false);
     out += identifier;
     out += '\t';
-    append_count(out, length);
+    append_count(out, values.length);
     out += '\t';
-    append_float_repr(out, gc);
+    append_float_repr(out, values.gc_fraction);
     out += '\t';
-    append_count(out, run);
+    append_count(out, values.stop_free_run());
     out += '\t';
-    append_float_repr(out, ratio);
+    append_float_repr(out, values.ratio);
     out += '\t';
-    append_float_repr(out, probability);
+    append_float_repr(out, values.probability);
     out += '\n';
 }
 
-parallel::OrderedResults<std::string> table_rows(const Batch& batch, std::size_t threads) {
+namespace {
+
+// A location field: empty when there is no run to locate.
+void append_located_count(std::string& out, const RecordValues& values, std::uint64_t value) {
+    if (values.stop_free_run() != 0) append_count(out, value);
+}
+
+void append_field(std::string& out, Column column, std::string_view identifier, std::string_view file,
+                  const RecordValues& values) {
+    switch (column) {
+        case Column::identifier: out += identifier; break;
+        case Column::length: append_count(out, values.length); break;
+        case Column::gc_fraction: append_float_repr(out, values.gc_fraction); break;
+        case Column::stop_free_run: append_count(out, values.stop_free_run()); break;
+        case Column::ratio: append_float_repr(out, values.ratio); break;
+        case Column::probability: append_float_repr(out, values.probability); break;
+        case Column::file: out += file; break;
+        case Column::strand:
+            if (values.stop_free_run() != 0) out += values.located.reverse ? '-' : '+';
+            break;
+        case Column::frame: append_located_count(out, values, values.located.frame); break;
+        case Column::start: append_located_count(out, values, values.located.start); break;
+        case Column::end: append_located_count(out, values, values.located.end); break;
+        case Column::log10_probability: append_float_repr(out, values.log10_probability()); break;
+        case Column::evalue: append_float_repr(out, values.evalue()); break;
+        case Column::non_acgt: append_count(out, values.located.non_acgt); break;
+    }
+}
+
+bool kept(const Layout& layout, const RecordValues& values) {
+    if (layout.min_run && values.stop_free_run() < *layout.min_run) return false;
+    return !layout.max_evalue || values.evalue() <= *layout.max_evalue;
+}
+
+}  // namespace
+
+void append_record(std::string& out, const Layout& layout, std::string_view file, std::string_view identifier,
+                   std::string_view sequence) {
+    const RecordValues values = record_values(sequence, layout.locates());
+    if (!kept(layout, values)) return;
+    if (layout.format != Format::tsv && values.stop_free_run() == 0) return;
+    switch (layout.format) {
+        case Format::tsv:
+            for (std::size_t k = 0; k < layout.columns.size(); ++k) {
+                if (k != 0) out += '\t';
+                append_field(out, layout.columns[k], identifier, file, values);
+            }
+            out += '\n';
+            break;
+        case Format::bed: append_bed_line(out, identifier, values); break;
+        case Format::fasta: append_run_fasta(out, identifier, sequence, values); break;
+        case Format::protein: append_run_protein(out, identifier, sequence, values); break;
+    }
+}
+
+parallel::OrderedResults<std::string> table_rows(const Batch& batch, std::size_t threads, const Layout& layout) {
     const std::vector<RecordRange> ranges = cut_ranges(batch, threads);
-    return parallel::parallel_ordered_map(std::span<const RecordRange>(ranges), [&batch](const RecordRange& range) {
+    const bool default_table = layout.is_default_table();
+    return parallel::parallel_ordered_map(std::span<const RecordRange>(ranges), [&](const RecordRange& range) {
         std::string rows;
         std::size_t identifier_bytes = 0;
         for (std::size_t i = range.first; i != range.first + range.count; ++i)
@@ -80,7 +125,11 @@ parallel::OrderedResults<std::string> table_rows(const Batch& batch, std::size_t
         rows.reserve(identifier_bytes + range.count * (5 + 2 * 20 + 3 * 24));
         for (std::size_t i = range.first; i != range.first + range.count; ++i) {
             const RecordSpan& record = batch.records[i];
-            append_row(rows, batch.identifier(record), batch.sequence(record));
+            if (default_table)
+                append_row(rows, batch.identifier(record), batch.sequence(record));
+            else
+                append_record(rows, layout, layout.file_names[record.file], batch.identifier(record),
+                              batch.sequence(record));
         }
         return rows;
     });

@@ -1,0 +1,104 @@
+#include "command/columns.hpp"
+
+#include <algorithm>
+#include <array>
+
+namespace marlinox::command {
+namespace {
+
+constexpr std::array<std::string_view, 14> kNames = {
+    "identifier", "length", "gc_fraction", "stop_free_run", "ratio",  "probability", "file",
+    "strand",     "frame",  "start",       "end",           "log10_probability", "evalue", "non_acgt",
+};
+constexpr std::array<Column, 6> kDefault = {Column::identifier,    Column::length, Column::gc_fraction,
+                                            Column::stop_free_run, Column::ratio,  Column::probability};
+
+bool is_location(Column column) {
+    return column == Column::strand || column == Column::frame || column == Column::start ||
+           column == Column::end || column == Column::non_acgt;
+}
+
+}  // namespace
+
+std::span<const Column> default_columns() noexcept { return kDefault; }
+
+std::string_view column_name(Column column) noexcept { return kNames[static_cast<std::size_t>(column)]; }
+
+bool Layout::writes(Column column) const {
+    return format == Format::tsv && std::find(columns.begin(), columns.end(), column) != columns.end();
+}
+
+bool Layout::is_default_table() const {
+    return format == Format::tsv && header && !min_run && !max_evalue &&
+           std::equal(columns.begin(), columns.end(), kDefault.begin(), kDefault.end());
+}
+
+bool Layout::locates() const {
+    return format != Format::tsv || std::any_of(columns.begin(), columns.end(), is_location);
+}
+
+bool Layout::needs_evalue() const {
+    return max_evalue || format == Format::fasta || format == Format::protein || writes(Column::evalue);
+}
+
+std::variant<std::vector<Column>, std::string> parse_columns(std::string_view list) {
+    std::vector<Column> columns;
+    for (std::size_t from = 0;;) {
+        const std::size_t comma = std::min(list.find(',', from), list.size());
+        const std::string_view name = list.substr(from, comma - from);
+        if (name == "all") {
+            for (std::size_t k = 0; k < kNames.size(); ++k) columns.push_back(static_cast<Column>(k));
+        } else {
+            const auto found = std::find(kNames.begin(), kNames.end(), name);
+            if (found == kNames.end())
+                return "--columns: unknown column '" + escape_control_bytes(name) + "' (columns: all, " +
+                       [] {
+                           std::string names;
+                           for (const std::string_view known : kNames) names += std::string(known) + ", ";
+                           return names.substr(0, names.size() - 2);
+                       }() + ")";
+            columns.push_back(static_cast<Column>(found - kNames.begin()));
+        }
+        if (comma == list.size()) break;
+        from = comma + 1;
+    }
+    for (std::size_t k = 0; k < columns.size(); ++k)
+        if (std::find(columns.begin(), columns.begin() + static_cast<std::ptrdiff_t>(k), columns[k]) !=
+            columns.begin() + static_cast<std::ptrdiff_t>(k))
+            return "--columns: column '" + std::string(column_name(columns[k])) + "' is given twice";
+    return columns;
+}
+
+std::string header_row(const Layout& layout) {
+    if (layout.format != Format::tsv || !layout.header) return {};
+    std::string row;
+    for (const Column column : layout.columns) {
+        if (!row.empty()) row += '\t';
+        row += column_name(column);
+    }
+    return row + '\n';
+}
+
+std::string escape_control_bytes(std::string_view name) {
+    std::string out;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+            case '\n': out += "\\n"; continue;
+            case '\t': out += "\\t"; continue;
+            case '\r': out += "\\r"; continue;
+            case '\\': out += "\\\\"; continue;
+            default: break;
+        }
+        if (byte < 0x20 || byte == 0x7F) {
+            out += "\\x";
+            out += "0123456789abcdef"[byte >> 4];
+            out += "0123456789abcdef"[byte & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace marlinox::command
