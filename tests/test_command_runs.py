@@ -249,3 +249,17 @@ def test_location_is_getorfs_longest_region(tmp_path, genome):
     result = run("--columns", "start,end,strand", "--no-header", genome)
     start, end, strand = result.stdout.decode().split()
     assert (int(start), int(end), strand) == getorf_longest(genome, tmp_path)
+
+
+@pytest.mark.skipif(shutil.which("bedtools") is None, reason="bedtools is not installed")
+def test_bedtools_reads_the_bed_and_cuts_the_fasta_runs(tmp_path):
+    reads = gzip.decompress((DATA / "lambda_reads.fq.gz").read_bytes()).decode().splitlines()
+    fasta = tmp_path / "in.fa"
+    fasta.write_text(gzip.decompress((DATA / "lambda_virus.fa.gz").read_bytes()).decode()
+                     + "".join(f">{reads[i][1:]}\n{reads[i + 1]}\n" for i in range(0, 800, 4)))
+    bed = tmp_path / "runs.bed"
+    bed.write_bytes(run("--format", "bed", fasta).stdout)
+    cut = subprocess.run(["bedtools", "getfasta", "-fi", fasta, "-bed", bed, "-s", "-tab"],
+                         check=True, capture_output=True, text=True).stdout
+    ours = run("--format", "fasta", fasta).stdout.decode().splitlines()[1::2]
+    assert len(ours) == 201 and [line.split("\t")[1] for line in cut.splitlines()] == ours
