@@ -10,8 +10,15 @@ constexpr std::array<std::string_view, 14> kNames = {
     "identifier", "length", "gc_fraction", "stop_free_run", "ratio",  "probability", "file",
     "strand",     "frame",  "start",       "end",           "log10_probability", "evalue", "non_acgt",
 };
+static_assert(kNames.size() == static_cast<std::size_t>(Column::non_acgt) + 1, "a name for every column");
 constexpr std::array<Column, 6> kDefault = {Column::identifier,    Column::length, Column::gc_fraction,
                                             Column::stop_free_run, Column::ratio,  Column::probability};
+
+std::string known_names() {
+    std::string names = "all";
+    for (const std::string_view name : kNames) names += ", " + std::string(name);
+    return names;
+}
 
 bool is_location(Column column) {
     return column == Column::strand || column == Column::frame || column == Column::start ||
@@ -24,10 +31,6 @@ std::span<const Column> default_columns() noexcept { return kDefault; }
 
 std::string_view column_name(Column column) noexcept { return kNames[static_cast<std::size_t>(column)]; }
 
-bool Layout::writes(Column column) const {
-    return format == Format::tsv && std::find(columns.begin(), columns.end(), column) != columns.end();
-}
-
 bool Layout::is_default_table() const {
     return format == Format::tsv && header && !min_run && !max_evalue &&
            std::equal(columns.begin(), columns.end(), kDefault.begin(), kDefault.end());
@@ -35,10 +38,6 @@ bool Layout::is_default_table() const {
 
 bool Layout::locates() const {
     return format != Format::tsv || std::any_of(columns.begin(), columns.end(), is_location);
-}
-
-bool Layout::needs_evalue() const {
-    return max_evalue || format == Format::fasta || format == Format::protein || writes(Column::evalue);
 }
 
 std::variant<std::vector<Column>, std::string> parse_columns(std::string_view list) {
@@ -51,12 +50,8 @@ std::variant<std::vector<Column>, std::string> parse_columns(std::string_view li
         } else {
             const auto found = std::find(kNames.begin(), kNames.end(), name);
             if (found == kNames.end())
-                return "--columns: unknown column '" + escape_control_bytes(name) + "' (columns: all, " +
-                       [] {
-                           std::string names;
-                           for (const std::string_view known : kNames) names += std::string(known) + ", ";
-                           return names.substr(0, names.size() - 2);
-                       }() + ")";
+                return "--columns: unknown column '" + escape_control_bytes(name) + "' (columns: " + known_names() +
+                       ")";
             columns.push_back(static_cast<Column>(found - kNames.begin()));
         }
         if (comma == list.size()) break;

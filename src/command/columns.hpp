@@ -43,10 +43,9 @@ struct Layout {
 
     // The table written when no option chose otherwise.
     bool is_default_table() const;
-    // Something written or filtered needs the run's location, or the E-value.
+    // Something written needs the run's location or the count of bytes other
+    // than ACGT, which the located scan gives.
     bool locates() const;
-    bool needs_evalue() const;
-    bool writes(Column column) const;
 };
 
 std::span<const Column> default_columns() noexcept;
