@@ -7,10 +7,6 @@
 
 namespace marlinox::analysis {
 
-double run_ratio(std::size_t run_length, std::size_t length) noexcept {
-    return length == 0 ? 0.0 : static_cast<double>(run_length) / static_cast<double>(length);
-}
-
 double no_stop_per_codon(double gc) noexcept {
     const double at = 1.0 - gc;
     const double at_squared = at * at;

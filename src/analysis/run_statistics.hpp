@@ -12,7 +12,10 @@
 namespace marlinox::analysis {
 
 // Codons of the run per byte of the sequence; 0.0 for an empty sequence.
-double run_ratio(std::size_t run_length, std::size_t length) noexcept;
+// Inline: the module computes it once per item of a batch.
+inline double run_ratio(std::size_t run_length, std::size_t length) noexcept {
+    return length == 0 ? 0.0 : static_cast<double>(run_length) / static_cast<double>(length);
+}
 
 // q, the probability that one codon drawn at GC fraction `gc` is not a stop.
 double no_stop_per_codon(double gc) noexcept;
