@@ -33,8 +33,8 @@ struct AsciiScan {
 };
 
 // The located scan: the same run, where its first occurrence in scan order
-// lies (stop_free_run.hpp, LocatedRun), and how many bytes are A, C, G or T in
-// either case.
+// lies (stop_free_run.hpp, LocatedRun), and how many bytes are A, C, G or T,
+// and G or C, in either case.
 struct LocatedScan {
     std::size_t run = 0;
     bool ascii = true;
@@ -42,6 +42,7 @@ struct LocatedScan {
     unsigned frame = 0;
     std::size_t start = 0, end = 0;
     std::size_t acgt = 0;
+    std::size_t gc = 0;
 };
 
 using CountGcKernel = std::size_t (*)(const unsigned char* bytes, std::size_t n) noexcept;

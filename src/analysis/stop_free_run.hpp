@@ -51,8 +51,10 @@ struct LocatedRun {
     bool reverse = false;
     unsigned frame = 0;
     std::size_t start = 0, end = 0;
-    // Bytes that are not A, C, G or T in either case, counted in the same pass.
+    // Counted in the same pass: bytes that are not A, C, G or T in either case,
+    // and bytes that are G or C (calculate_gc_content_single's count).
     std::size_t non_acgt = 0;
+    std::size_t gc_bytes = 0;
 
     bool operator==(const LocatedRun&) const = default;
 };

@@ -211,13 +211,17 @@ bool is_acgt(unsigned char byte) noexcept {
 LocatedScan locate_without_windows(std::string_view sequence) noexcept {
     LocatedScan out;
     out.ascii = is_ascii(sequence);
-    for (const char byte : sequence) out.acgt += is_acgt(static_cast<unsigned char>(byte)) ? 1 : 0;
+    for (const char byte : sequence) {
+        const unsigned char folded = static_cast<unsigned char>(byte) | kFold;
+        out.acgt += is_acgt(static_cast<unsigned char>(byte)) ? 1 : 0;
+        out.gc += folded == 'g' || folded == 'c' ? 1 : 0;
+    }
     return out;
 }
 
 // The one scan of every level. The located form also keeps where each class's
-// widest gap ends and counts the letters A, C, G and T; its run is the plain
-// form's by construction, since both measure the same gaps.
+// widest gap ends and counts the letters A, C, G and T, and G and C; its run is
+// the plain form's by construction, since both measure the same gaps.
 template <Letters (*classify)(const unsigned char*) noexcept, bool located>
 MX_INLINE auto scan(std::string_view sequence) noexcept {
     using Forward = stop_scan::FramesOf<located ? stop_scan::Keep::first : stop_scan::Keep::width>;
@@ -237,12 +241,15 @@ MX_INLINE auto scan(std::string_view sequence) noexcept {
     unsigned char tail[kBlock] = {};
     std::memcpy(tail, bytes + full_blocks * kBlock, m - full_blocks * kBlock);
     std::uint64_t high = 0;
-    std::size_t acgt = 0;
+    std::size_t acgt = 0, gc = 0;
     const auto classify_block = [&](std::size_t index) {
         if (index >= blocks) return Letters{};
         const Letters letters = classify(index < full_blocks ? bytes + index * kBlock : tail);
         high |= letters.high;
-        if constexpr (located) acgt += static_cast<std::size_t>(std::popcount(letters.t | letters.a | letters.g | letters.c));
+        if constexpr (located) {
+            acgt += static_cast<std::size_t>(std::popcount(letters.t | letters.a | letters.g | letters.c));
+            gc += static_cast<std::size_t>(std::popcount(letters.g | letters.c));
+        }
         return letters;
     };
 
@@ -279,7 +286,8 @@ MX_INLINE auto scan(std::string_view sequence) noexcept {
     reverse.finish(m);
     if constexpr (located) {
         const stop_scan::WidestGap gap = stop_scan::widest_gap(forward, reverse, m);
-        return LocatedScan{gap.width / kCodon, high == 0, gap.reverse, gap.frame, gap.end - gap.width, gap.end, acgt};
+        return LocatedScan{gap.width / kCodon, high == 0, gap.reverse, gap.frame, gap.end - gap.width, gap.end,
+                           acgt, gc};
     } else {
         return AsciiScan{std::max(forward.widest, reverse.widest) / kCodon, high == 0};
     }
@@ -345,7 +353,7 @@ namespace {
 
 std::optional<LocatedRun> located_if_ascii(const LocatedScan& scan, std::size_t length) noexcept {
     if (!scan.ascii) return std::nullopt;
-    return LocatedRun{scan.run, scan.reverse, scan.frame, scan.start, scan.end, length - scan.acgt};
+    return LocatedRun{scan.run, scan.reverse, scan.frame, scan.start, scan.end, length - scan.acgt, scan.gc};
 }
 
 }  // namespace

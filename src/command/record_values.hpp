@@ -20,8 +20,8 @@ struct RecordValues {
     double no_stop = 1.0;  // q, the per-codon probability of no stop
     double ratio = 0.0;
     double probability = 1.0;
-    // The run, where it lies and the bytes other than ACGT; only the run when
-    // not located.
+    // The run, where it lies and the bytes counted in the same pass; only the
+    // run when not located.
     analysis::LocatedRun located;
 
     std::size_t stop_free_run() const noexcept { return located.run; }
@@ -36,12 +36,14 @@ struct RecordValues {
 inline RecordValues record_values(std::string_view sequence, bool locate) {
     RecordValues values;
     values.length = sequence.size();
-    values.gc_fraction = analysis::calculate_gc_content_single(sequence);
     if (locate) {
         const std::optional<analysis::LocatedRun> located = analysis::locate_stop_free_run_if_ascii(sequence);
         if (!located) fail("a sequence with a byte from 0x80 up reached the located scan");
         values.located = *located;
+        // The same count as the GC kernel's, taken in the located scan's pass.
+        values.gc_fraction = analysis::gc_fraction(located->gc_bytes, values.length);
     } else {
+        values.gc_fraction = analysis::calculate_gc_content_single(sequence);
         values.located.run = analysis::calculate_stop_free_run_single(sequence);
     }
     values.ratio = analysis::run_ratio(values.located.run, values.length);

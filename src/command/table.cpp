@@ -94,9 +94,9 @@ bool kept(const Layout& layout, const RecordValues& values) {
 
 }  // namespace
 
-void append_record(std::string& out, const Layout& layout, std::string_view file, std::string_view identifier,
-                   std::string_view sequence) {
-    const RecordValues values = record_values(sequence, layout.locates());
+void append_record(std::string& out, const Layout& layout, bool locate, std::string_view file,
+                   std::string_view identifier, std::string_view sequence) {
+    const RecordValues values = record_values(sequence, locate);
     if (!kept(layout, values)) return;
     if (layout.format != Format::tsv && values.stop_free_run() == 0) return;
     switch (layout.format) {
@@ -116,6 +116,7 @@ void append_record(std::string& out, const Layout& layout, std::string_view file
 parallel::OrderedResults<std::string> table_rows(const Batch& batch, std::size_t threads, const Layout& layout) {
     const std::vector<RecordRange> ranges = cut_ranges(batch, threads);
     const bool default_table = layout.is_default_table();
+    const bool locate = layout.locates();
     return parallel::parallel_ordered_map(std::span<const RecordRange>(ranges), [&](const RecordRange& range) {
         std::string rows;
         std::size_t identifier_bytes = 0;
@@ -128,7 +129,7 @@ parallel::OrderedResults<std::string> table_rows(const Batch& batch, std::size_t
             if (default_table)
                 append_row(rows, batch.identifier(record), batch.sequence(record));
             else
-                append_record(rows, layout, layout.file_names[record.file], batch.identifier(record),
+                append_record(rows, layout, locate, layout.file_names[record.file], batch.identifier(record),
                               batch.sequence(record));
         }
         return rows;

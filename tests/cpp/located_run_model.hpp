@@ -41,12 +41,16 @@ inline LocatedRun located_by_definition(std::string_view text) {
     best.non_acgt = static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
         return std::string_view("ACGTacgt").find(c) == std::string_view::npos;
     }));
+    best.gc_bytes = static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return std::string_view("GCgc").find(c) != std::string_view::npos;
+    }));
     return best;
 }
 
 inline std::string describe(const LocatedRun& run) {
     return "run " + std::to_string(run.run) + (run.reverse ? " -" : " +") + std::to_string(run.frame) + " [" +
-           std::to_string(run.start) + ", " + std::to_string(run.end) + ") non_acgt " + std::to_string(run.non_acgt);
+           std::to_string(run.start) + ", " + std::to_string(run.end) + ") non_acgt " + std::to_string(run.non_acgt) +
+           " gc " + std::to_string(run.gc_bytes);
 }
 
 }  // namespace marlinox::analysis
