@@ -10,76 +10,76 @@
 namespace marlinox::command {
 
 void append_float_repr(std::string& out, double value) {
-    if (std::isnan(value)) {
-        out += "nan";
-        return;
-    }
-    if (std::isinf(value)) {
-        out += value < 0 ? "-inf" : "inf";
-        return;
-    }
-    // Shortest round-trip digits in scientific form: "-d.ddde-XX".
-    char sci[kMaxFloatReprLength];
-    const auto [sci_end, error] = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
-    if (error != std::errc{}) std::abort();  // the buffer fits every double
-    const char* at = sci;
-    // The result is built here and appended once: appending piece by piece
-    // costs more than the digits themselves.
-    char text[kMaxFloatReprLength + 8];
-    char* to = text;
-    if (*at == '-') *to++ = *at++;
-    char digits[20];
-    std::size_t count = 0;
-    for (; *at != 'e'; ++at)
-        if (*at != '.') digits[count++] = *at;
-    ++at;  // 'e'
-    const bool negative_exponent = *at++ == '-';
-    int magnitude = 0;
-    for (; at != sci_end; ++at) magnitude = magnitude * 10 + (*at - '0');
-    const int exponent = negative_exponent ? -magnitude : magnitude;
+    char text[kMaxFloatReprLength];
+    out.append(text, static_cast<std::size_t>(write_float_repr(text, value) - text));
+}
 
+char* write_float_repr(char* to, double value) noexcept {
     const auto put = [&to](const char* from, std::size_t n) {
         std::memcpy(to, from, n);
         to += n;
     };
+    if (std::isnan(value)) {
+        put("nan", 3);
+        return to;
+    }
+    if (std::isinf(value)) {
+        if (value < 0) *to++ = '-';
+        put("inf", 3);
+        return to;
+    }
+    // Shortest round-trip digits in scientific form, "-d.ddde-XX", which is
+    // already Python's form outside the fixed range.
+    char sci[kMaxFloatReprLength];
+    const auto [sci_end, error] = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
+    if (error != std::errc{}) std::abort();  // the buffer fits every double
+    const char* e_at = sci_end - 1;
+    while (*e_at != 'e') --e_at;
+    int magnitude = 0;
+    for (const char* at = e_at + 2; at != sci_end; ++at) magnitude = magnitude * 10 + (*at - '0');
+    const int exponent = e_at[1] == '-' ? -magnitude : magnitude;
     if (exponent < -4 || exponent >= 16) {
-        *to++ = digits[0];
-        if (count > 1) {
-            *to++ = '.';
-            put(digits + 1, count - 1);
-        }
-        *to++ = 'e';
-        *to++ = negative_exponent ? '-' : '+';
-        if (magnitude >= 100) *to++ = static_cast<char>('0' + magnitude / 100);
-        *to++ = static_cast<char>('0' + magnitude / 10 % 10);
-        *to++ = static_cast<char>('0' + magnitude % 10);
-    } else if (exponent < 0) {
+        put(sci, static_cast<std::size_t>(sci_end - sci));
+        return to;
+    }
+
+    const char* first = sci;
+    if (*first == '-') *to++ = *first++;
+    // The digits are *first, then [fraction, e_at).
+    const char* fraction = first[1] == '.' ? first + 2 : first + 1;
+    const auto fraction_digits = static_cast<std::size_t>(e_at - fraction);
+    if (exponent < 0) {
         *to++ = '0';
         *to++ = '.';
         for (int k = 1; k < -exponent; ++k) *to++ = '0';
-        put(digits, count);
-    } else {
-        // Digits before the point: exponent + 1, padded with zeros when the
-        // shortest form has fewer digits than that.
-        const auto integer_digits = static_cast<std::size_t>(exponent) + 1;
-        if (count <= integer_digits) {
-            put(digits, count);
-            for (std::size_t k = count; k < integer_digits; ++k) *to++ = '0';
-            *to++ = '.';
-            *to++ = '0';
-        } else {
-            put(digits, integer_digits);
-            *to++ = '.';
-            put(digits + integer_digits, count - integer_digits);
-        }
+        *to++ = *first;
+        put(fraction, fraction_digits);
+        return to;
     }
-    out.append(text, static_cast<std::size_t>(to - text));
+    // Digits before the point: exponent + 1, padded with zeros when the
+    // shortest form has fewer digits than that.
+    const auto after_first = static_cast<std::size_t>(exponent);
+    *to++ = *first;
+    if (fraction_digits <= after_first) {
+        put(fraction, fraction_digits);
+        for (std::size_t k = fraction_digits; k < after_first; ++k) *to++ = '0';
+        *to++ = '.';
+        *to++ = '0';
+    } else {
+        put(fraction, after_first);
+        *to++ = '.';
+        put(fraction + after_first, fraction_digits - after_first);
+    }
+    return to;
 }
 
 void append_count(std::string& out, std::uint64_t value) {
-    char digits[24];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    out.append(digits, result.ptr);
+    char digits[kMaxCountLength];
+    out.append(digits, write_count(digits, value));
+}
+
+char* write_count(char* to, std::uint64_t value) noexcept {
+    return std::to_chars(to, to + kMaxCountLength, value).ptr;
 }
 
 }  // namespace marlinox::command

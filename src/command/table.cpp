@@ -1,6 +1,7 @@
 #include "command/table.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <span>
 #include <vector>
 
@@ -61,30 +62,54 @@ void append_row(std::string& out, std::string_view identifier, std::string_view 
 namespace {
 
 // A location field: empty when there is no run to locate.
-void append_located_count(std::string& out, const RecordValues& values, std::uint64_t value) {
-    if (values.stop_free_run() != 0) append_count(out, value);
+char* write_located_count(char* to, const RecordValues& values, std::uint64_t value) noexcept {
+    return values.stop_free_run() != 0 ? write_count(to, value) : to;
 }
 
-void append_field(std::string& out, Column column, std::string_view identifier, std::string_view file,
-                  const RecordValues& values) {
+// Longest field other than the identifier and the file name.
+constexpr std::size_t kMaxFieldLength = std::max(kMaxFloatReprLength, kMaxCountLength);
+
+char* write_field(char* to, Column column, std::string_view identifier, std::string_view file,
+                  const RecordValues& values) noexcept {
+    const auto put = [&to](std::string_view text) {
+        std::memcpy(to, text.data(), text.size());
+        return to + text.size();
+    };
     switch (column) {
-        case Column::identifier: out += identifier; break;
-        case Column::length: append_count(out, values.length); break;
-        case Column::gc_fraction: append_float_repr(out, values.gc_fraction); break;
-        case Column::stop_free_run: append_count(out, values.stop_free_run()); break;
-        case Column::ratio: append_float_repr(out, values.ratio); break;
-        case Column::probability: append_float_repr(out, values.probability); break;
-        case Column::file: out += file; break;
+        case Column::identifier: return put(identifier);
+        case Column::length: return write_count(to, values.length);
+        case Column::gc_fraction: return write_float_repr(to, values.gc_fraction);
+        case Column::stop_free_run: return write_count(to, values.stop_free_run());
+        case Column::ratio: return write_float_repr(to, values.ratio);
+        case Column::probability: return write_float_repr(to, values.probability);
+        case Column::file: return put(file);
         case Column::strand:
-            if (values.stop_free_run() != 0) out += values.located.reverse ? '-' : '+';
-            break;
-        case Column::frame: append_located_count(out, values, values.located.frame); break;
-        case Column::start: append_located_count(out, values, values.located.start); break;
-        case Column::end: append_located_count(out, values, values.located.end); break;
-        case Column::log10_probability: append_float_repr(out, values.log10_probability()); break;
-        case Column::evalue: append_float_repr(out, values.evalue()); break;
-        case Column::non_acgt: append_count(out, values.located.non_acgt); break;
+            if (values.stop_free_run() != 0) *to++ = values.located.reverse ? '-' : '+';
+            return to;
+        case Column::frame: return write_located_count(to, values, values.located.frame);
+        case Column::start: return write_located_count(to, values, values.located.start);
+        case Column::end: return write_located_count(to, values, values.located.end);
+        case Column::log10_probability: return write_float_repr(to, values.log10_probability());
+        case Column::evalue: return write_float_repr(to, values.evalue());
+        case Column::non_acgt: return write_count(to, values.located.non_acgt);
     }
+    return to;
+}
+
+// The row written in place at the end of `out`, in room made for the longest
+// it can be: appending field by field costs more than the fields themselves.
+void append_columns(std::string& out, const std::vector<Column>& columns, std::string_view identifier,
+                    std::string_view file, const RecordValues& values) {
+    const std::size_t start = out.size();
+    out.resize(start + identifier.size() + file.size() + columns.size() * (kMaxFieldLength + 1) + 1);
+    char* const first = out.data() + start;
+    char* to = first;
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+        if (k != 0) *to++ = '\t';
+        to = write_field(to, columns[k], identifier, file, values);
+    }
+    *to++ = '\n';
+    out.resize(start + static_cast<std::size_t>(to - first));
 }
 
 bool kept(const Layout& layout, const RecordValues& values) {
@@ -100,13 +125,7 @@ void append_record(std::string& out, const Layout& layout, bool locate, std::str
     if (!kept(layout, values)) return;
     if (layout.format != Format::tsv && values.stop_free_run() == 0) return;
     switch (layout.format) {
-        case Format::tsv:
-            for (std::size_t k = 0; k < layout.columns.size(); ++k) {
-                if (k != 0) out += '\t';
-                append_field(out, layout.columns[k], identifier, file, values);
-            }
-            out += '\n';
-            break;
+        case Format::tsv: append_columns(out, layout.columns, identifier, file, values); break;
         case Format::bed: append_bed_line(out, identifier, values); break;
         case Format::fasta: append_run_fasta(out, identifier, sequence, values); break;
         case Format::protein: append_run_protein(out, identifier, sequence, values); break;
