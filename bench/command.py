@@ -13,6 +13,11 @@ Both tools run with two threads on the same files, the page cache warm, each
 writing into a pipe that this process drains; the rounds interleave the tools
 and the files, and the table shows medians and the spread of the per-round
 ratios. `getorf -find 0` (EMBOSS) on a real genome is timed for comparison.
+
+In the same rounds the command also runs with `--columns all`, `--format bed`
+and `--max-evalue 0.001`, reported as ratios to its default table; with
+`--previous BIN` (the command of an earlier build), so does that build's
+default table.
 """
 
 import argparse
@@ -174,6 +179,7 @@ def main() -> None:
     parser.add_argument("--repeats", type=int, default=5)
     parser.add_argument("--build-dir", type=Path, help="a build tree holding bin/marlinox and the module")
     parser.add_argument("--quick", action="store_true", help="100,000 reads and 25 MB of genomes")
+    parser.add_argument("--previous", type=Path, help="the marlinox command of an earlier build, timed alongside")
     args = parser.parse_args()
 
     build_dir = build(args.build_dir)
@@ -194,6 +200,17 @@ def main() -> None:
         "marlinox": lambda path: [marlinox, "--no-progress", "-j", "2", str(path)],
         "seqkit": lambda path: ["seqkit", "fx2tab", "-n", "-g", "-l", "-j", "2", str(path)],
     }
+    # Ratios to the default table, in the same rounds.
+    variants = {
+        "--columns all": ["--columns", "all"],
+        "--format bed": ["--format", "bed"],
+        "--max-evalue 0.001": ["--max-evalue", "0.001"],
+    }
+    for name, options in variants.items():
+        tools[name] = lambda path, options=options: [marlinox, "--no-progress", "-j", "2", *options, str(path)]
+    if args.previous:
+        variants["previous build"] = []
+        tools["previous build"] = lambda path: [str(args.previous), "--no-progress", "-j", "2", str(path)]
     baselines = {
         "reads FASTQ gzip": ["gzip", "-dc", str(files["reads FASTQ gzip"])],
         "genomes BGZF": ["bgzip", "-d", "-@2", "-c", str(files["genomes BGZF"])],
@@ -203,7 +220,7 @@ def main() -> None:
         warm(path)
         for tool, argv in tools.items():
             timed(argv(path))
-    print(f"timing {len(files)} files x {len(tools)} tools, {args.repeats} interleaved rounds ...",
+    print(f"timing {len(files)} files x {len(tools)} runs, {args.repeats} interleaved rounds ...",
           flush=True)
     for _ in range(args.repeats):
         for label, path in files.items():
@@ -236,6 +253,16 @@ def main() -> None:
         print(f"| {label} | {path.stat().st_size / 1e6:.0f} MB | {median(ours, 0):.3f} s | "
               f"{median(theirs, 0):.3f} s | {statistics.median(ratios):.2f} ({spread(ratios)}) | "
               f"{median(ours, 1):.2f} / {median(theirs, 1):.2f} |")
+    print()
+    print("| data | " + " | ".join(f"{name} / default (spread)" for name in variants) + " |")
+    print("|---|" + "---|" * len(variants))
+    for label in files:
+        ours = samples[(label, "marlinox")]
+        cells = []
+        for name in variants:
+            ratios = [v[0] / o[0] for v, o in zip(samples[(label, name)], ours)]
+            cells.append(f"{statistics.median(ratios):.3f} ({min(ratios):.3f}–{max(ratios):.3f})")
+        print(f"| {label} | " + " | ".join(cells) + " |")
     print()
     for label, argv in baselines.items():
         print(f"{' '.join(argv[:-1])} alone ({label}): {median(samples[(label, 'baseline')], 0):.3f} s")

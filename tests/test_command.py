@@ -200,6 +200,17 @@ IN = ["in"]
         (GOOD, ["-j", "abc", "in"], 2, "-j: not a number: abc (see marlinox --help)", None),
         (GOOD, ["-j", "0x10", "in"], 2, "-j: not a number: 0x10 (see marlinox --help)", None),
         (GOOD, ["-j", "300", "in"], 2, "-j: out of range (0 to 255): 300 (see marlinox --help)", None),
+        (GOOD, ["--columns", "length,nope", "in"], 2,
+         re.compile(r"--columns: unknown column 'nope' \(columns: all, identifier, .*, non_acgt\)"), None),
+        (GOOD, ["--columns", "all,length", "in"], 2, "--columns: column 'length' is given twice", None),
+        (GOOD, ["--format", "bed", "--columns", "length", "in"], 2, "--columns applies to --format tsv only", None),
+        (GOOD, ["--format", "fasta", "--no-header", "in"], 2, "--no-header applies to --format tsv only", None),
+        (GOOD, ["--format", "gff", "in"], 2,
+         "--format: unknown format 'gff' (formats: tsv, bed, fasta, protein)", None),
+        (GOOD, ["--min-run", "-1", "in"], 2, "--min-run: not a whole number of codons from 0 up: -1", None),
+        (GOOD, ["--min-run", "2.5", "in"], 2, "--min-run: not a whole number of codons from 0 up: 2.5", None),
+        (GOOD, ["--max-evalue", "-0.1", "in"], 2, "--max-evalue: not a number from 0 up: -0.1", None),
+        (GOOD, ["--max-evalue", "abc", "in"], 2, "--max-evalue: not a number from 0 up: abc", None),
     ],
 )
 def test_bad_input(tmp_path, data, args, status, error, kept):

@@ -23,7 +23,7 @@ cxx=${CXX_FUZZ:-clang++}
 # The kernels, internal failures and the command's reading path with its
 # decoders (gzip members through zlib here): no Python in any of them.
 core=(src/analysis/*.cpp src/failure/*.cpp)
-command=(src/command/record_parser.cpp src/command/input_error.cpp src/command/table.cpp src/command/float_repr.cpp
+command=(src/command/record_parser.cpp src/command/input_error.cpp src/command/table.cpp src/command/columns.cpp src/command/run_output.cpp src/command/float_repr.cpp
          src/parallel/*.cpp src/command/byte_source.cpp src/command/file_input.cpp src/command/input_stop.cpp
          src/command/gzip_decoder.cpp src/command/bgzf_blocks.cpp src/command/member_inflater_zlib.cpp
          src/command/stream_decoders.cpp src/command/read_ahead.cpp src/command/read_file.cpp)

@@ -38,10 +38,6 @@ std::size_t count_tail(const unsigned char* bytes, std::size_t n) noexcept {
     return count;
 }
 
-double fraction(std::size_t gc, std::size_t length) noexcept {
-    return length == 0 ? 0.0 : static_cast<double>(gc) / static_cast<double>(length);
-}
-
 const unsigned char* bytes_of(std::string_view text) noexcept {
     return reinterpret_cast<const unsigned char*>(text.data());
 }
@@ -147,12 +143,12 @@ std::size_t count_gc_with(std::string_view text, ScanLevel level) noexcept {
 }
 
 double gc_content_with(std::string_view text, ScanLevel level) noexcept {
-    return fraction(count_gc_with(text, level), text.size());
+    return gc_fraction(count_gc_with(text, level), text.size());
 }
 
 // Counting in size_t keeps texts beyond 4 GiB exact on 64-bit hosts.
 double calculate_gc_content_single(std::string_view sequence) {
-    return fraction(selected_kernels().count_gc(bytes_of(sequence), sequence.size()), sequence.size());
+    return gc_fraction(selected_kernels().count_gc(bytes_of(sequence), sequence.size()), sequence.size());
 }
 
 }  // namespace marlinox::analysis

@@ -16,6 +16,11 @@ std::size_t calculate_stop_free_run_single(std::string_view sequence);
 // Share of bytes that are G, C, g or c; 0.0 for the empty text.
 double calculate_gc_content_single(std::string_view sequence);
 
+// The share itself, from the count of G, C, g and c among `length` bytes.
+inline double gc_fraction(std::size_t gc_bytes, std::size_t length) noexcept {
+    return length == 0 ? 0.0 : static_cast<double>(gc_bytes) / static_cast<double>(length);
+}
+
 // Probability that `run_length` codons drawn at GC fraction `gc` hold no stop.
 double calculate_run_probability_single(std::int32_t run_length, double gc);
 

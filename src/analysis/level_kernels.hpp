@@ -32,12 +32,27 @@ struct AsciiScan {
     bool ascii = true;
 };
 
+// The located scan: the same run, where its first occurrence in scan order
+// lies (stop_free_run.hpp, LocatedRun), and how many bytes are A, C, G or T,
+// and G or C, in either case.
+struct LocatedScan {
+    std::size_t run = 0;
+    bool ascii = true;
+    bool reverse = false;
+    unsigned frame = 0;
+    std::size_t start = 0, end = 0;
+    std::size_t acgt = 0;
+    std::size_t gc = 0;
+};
+
 using CountGcKernel = std::size_t (*)(const unsigned char* bytes, std::size_t n) noexcept;
 using StopScanKernel = AsciiScan (*)(std::string_view sequence) noexcept;
+using LocatedScanKernel = LocatedScan (*)(std::string_view sequence) noexcept;
 
 struct LevelKernels {
     CountGcKernel count_gc;
     StopScanKernel stop_scan;
+    LocatedScanKernel located_scan;
 };
 
 // The row of `level`; the portable one for a level this build lacks.
@@ -48,18 +63,23 @@ const LevelKernels& selected_kernels() noexcept;
 
 std::size_t count_gc_portable(const unsigned char* bytes, std::size_t n) noexcept;
 AsciiScan stop_scan_portable(std::string_view sequence) noexcept;
+LocatedScan located_scan_portable(std::string_view sequence) noexcept;
 #if defined(__x86_64__)
 std::size_t count_gc_sse2(const unsigned char* bytes, std::size_t n) noexcept;
 AsciiScan stop_scan_sse2(std::string_view sequence) noexcept;
+LocatedScan located_scan_sse2(std::string_view sequence) noexcept;
 MX_AVX2_TARGET std::size_t count_gc_avx2(const unsigned char* bytes, std::size_t n) noexcept;
 MX_AVX2_TARGET AsciiScan stop_scan_avx2(std::string_view sequence) noexcept;
+MX_AVX2_TARGET LocatedScan located_scan_avx2(std::string_view sequence) noexcept;
 MX_AVX512_TARGET std::size_t count_gc_avx512(const unsigned char* bytes, std::size_t n) noexcept;
 MX_AVX512_TARGET AsciiScan stop_scan_avx512(std::string_view sequence) noexcept;
+MX_AVX512_TARGET LocatedScan located_scan_avx512(std::string_view sequence) noexcept;
 MX_AVX512VBMI_TARGET AsciiScan stop_scan_avx512vbmi(std::string_view sequence) noexcept;
 #endif
 #if defined(MARLINOX_HAVE_NEON)
 MX_NEON_TARGET std::size_t count_gc_neon(const unsigned char* bytes, std::size_t n) noexcept;
 MX_NEON_TARGET AsciiScan stop_scan_neon(std::string_view sequence) noexcept;
+MX_NEON_TARGET LocatedScan located_scan_neon(std::string_view sequence) noexcept;
 #endif
 
 }  // namespace marlinox::analysis

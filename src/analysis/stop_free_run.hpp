@@ -34,6 +34,32 @@ std::size_t stop_free_run_ascii(std::string_view sequence) noexcept;
 std::optional<std::size_t> stop_free_run_if_ascii(std::string_view sequence) noexcept;
 std::optional<std::size_t> stop_free_run_if_ascii(std::string_view sequence, ScanLevel level) noexcept;
 
+// Where the longest stop-free run lies, found by the same scan that measures
+// it. Among the runs of that length, the first in the order forward frames 0,
+// 1, 2, then reverse frames 0, 1, 2, within a frame by increasing position on
+// its strand (a reverse run by decreasing `end`). `start` and `end` are the
+// 0-based, half-open forward-strand bytes of exactly the run's codons; a
+// reverse run reads them reverse-complemented. `frame` is the run's position
+// on its own strand modulo 3. All location fields are 0 when `run` is 0.
+struct LocatedRun {
+    std::size_t run = 0;
+    bool reverse = false;
+    unsigned frame = 0;
+    std::size_t start = 0, end = 0;
+    // Counted in the same pass: bytes that are not A, C, G or T in either case,
+    // and bytes that are G or C (calculate_gc_content_single's count).
+    std::size_t non_acgt = 0;
+    std::size_t gc_bytes = 0;
+
+    bool operator==(const LocatedRun&) const = default;
+};
+
+// The located scan of a text whose bytes are all below 0x80, nothing
+// otherwise; its `run` is always stop_free_run_if_ascii's. The second form
+// runs the given instruction set, as stop_free_run_if_ascii's does.
+std::optional<LocatedRun> locate_stop_free_run_if_ascii(std::string_view sequence) noexcept;
+std::optional<LocatedRun> locate_stop_free_run_if_ascii(std::string_view sequence, ScanLevel level) noexcept;
+
 bool is_ascii(std::string_view text) noexcept;
 
 }  // namespace marlinox::analysis

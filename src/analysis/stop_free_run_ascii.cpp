@@ -202,12 +202,37 @@ MX_INLINE std::uint64_t ahead(std::uint64_t mask, std::uint64_t next, unsigned b
     return (mask >> by) | (next << (64 - by));
 }
 
-template <Letters (*classify)(const unsigned char*) noexcept>
-MX_INLINE AsciiScan scan(std::string_view sequence) noexcept {
+bool is_acgt(unsigned char byte) noexcept {
+    const unsigned char folded = byte | kFold;
+    return folded == 'a' || folded == 'c' || folded == 'g' || folded == 't';
+}
+
+// The scan of a text shorter than a codon, which has no window.
+LocatedScan locate_without_windows(std::string_view sequence) noexcept {
+    LocatedScan out;
+    out.ascii = is_ascii(sequence);
+    for (const char byte : sequence) {
+        const unsigned char folded = static_cast<unsigned char>(byte) | kFold;
+        out.acgt += is_acgt(static_cast<unsigned char>(byte)) ? 1 : 0;
+        out.gc += folded == 'g' || folded == 'c' ? 1 : 0;
+    }
+    return out;
+}
+
+// The one scan of every level. The located form also keeps where each class's
+// widest gap ends and counts the letters A, C, G and T, and G and C; its run is
+// the plain form's by construction, since both measure the same gaps.
+template <Letters (*classify)(const unsigned char*) noexcept, bool located>
+MX_INLINE auto scan(std::string_view sequence) noexcept {
+    using Forward = stop_scan::FramesOf<located ? stop_scan::Keep::first : stop_scan::Keep::width>;
+    using Reverse = stop_scan::FramesOf<located ? stop_scan::Keep::last : stop_scan::Keep::width>;
     const std::size_t m = sequence.size();
     // No window: an ASCII text this short scores 0. (Upper-casing may lengthen
     // a non-ASCII one, so that one still goes to the literal kernel.)
-    if (m < kCodon) return {0, is_ascii(sequence)};
+    if (m < kCodon) {
+        if constexpr (located) return locate_without_windows(sequence);
+        else return AsciiScan{0, is_ascii(sequence)};
+    }
     const auto* bytes = reinterpret_cast<const unsigned char*>(sequence.data());
     const std::size_t full_blocks = m / kBlock;
     const std::size_t blocks = (m + kBlock - 1) / kBlock;
@@ -216,14 +241,20 @@ MX_INLINE AsciiScan scan(std::string_view sequence) noexcept {
     unsigned char tail[kBlock] = {};
     std::memcpy(tail, bytes + full_blocks * kBlock, m - full_blocks * kBlock);
     std::uint64_t high = 0;
+    std::size_t acgt = 0, gc = 0;
     const auto classify_block = [&](std::size_t index) {
         if (index >= blocks) return Letters{};
         const Letters letters = classify(index < full_blocks ? bytes + index * kBlock : tail);
         high |= letters.high;
+        if constexpr (located) {
+            acgt += static_cast<std::size_t>(std::popcount(letters.t | letters.a | letters.g | letters.c));
+            gc += static_cast<std::size_t>(std::popcount(letters.g | letters.c));
+        }
         return letters;
     };
 
-    Frames forward, reverse;
+    Forward forward;
+    Reverse reverse;
     Letters now = classify_block(0);
     unsigned block_residue = 0;
     std::uint64_t phase[3] = {kPhase[0], kPhase[1], kPhase[2]};
@@ -253,26 +284,47 @@ MX_INLINE AsciiScan scan(std::string_view sequence) noexcept {
     for (; index < blocks; ++index) step(index);
     forward.finish(m);
     reverse.finish(m);
-    return {std::max(forward.widest, reverse.widest) / kCodon, high == 0};
+    if constexpr (located) {
+        const stop_scan::WidestGap gap = stop_scan::widest_gap(forward, reverse, m);
+        return LocatedScan{gap.width / kCodon, high == 0, gap.reverse, gap.frame, gap.end - gap.width, gap.end,
+                           acgt, gc};
+    } else {
+        return AsciiScan{std::max(forward.widest, reverse.widest) / kCodon, high == 0};
+    }
 }
 
 }  // namespace
 
 MX_ENTRY AsciiScan stop_scan_portable(std::string_view sequence) noexcept {
-    return scan<classify_portable>(sequence);
+    return scan<classify_portable, false>(sequence);
+}
+MX_ENTRY LocatedScan located_scan_portable(std::string_view sequence) noexcept {
+    return scan<classify_portable, true>(sequence);
 }
 #if defined(__x86_64__)
-MX_ENTRY AsciiScan stop_scan_sse2(std::string_view sequence) noexcept { return scan<classify_sse2>(sequence); }
+MX_ENTRY AsciiScan stop_scan_sse2(std::string_view sequence) noexcept { return scan<classify_sse2, false>(sequence); }
+MX_ENTRY LocatedScan located_scan_sse2(std::string_view sequence) noexcept {
+    return scan<classify_sse2, true>(sequence);
+}
 MX_AVX2_TARGET MX_ENTRY AsciiScan stop_scan_avx2(std::string_view sequence) noexcept {
-    return scan<classify_avx2>(sequence);
+    return scan<classify_avx2, false>(sequence);
+}
+MX_AVX2_TARGET MX_ENTRY LocatedScan located_scan_avx2(std::string_view sequence) noexcept {
+    return scan<classify_avx2, true>(sequence);
 }
 MX_AVX512_TARGET MX_ENTRY AsciiScan stop_scan_avx512(std::string_view sequence) noexcept {
-    return scan<classify_avx512>(sequence);
+    return scan<classify_avx512, false>(sequence);
+}
+MX_AVX512_TARGET MX_ENTRY LocatedScan located_scan_avx512(std::string_view sequence) noexcept {
+    return scan<classify_avx512, true>(sequence);
 }
 #endif
 #if defined(MARLINOX_HAVE_NEON)
 MX_NEON_TARGET MX_ENTRY AsciiScan stop_scan_neon(std::string_view sequence) noexcept {
-    return scan<classify_neon>(sequence);
+    return scan<classify_neon, false>(sequence);
+}
+MX_NEON_TARGET MX_ENTRY LocatedScan located_scan_neon(std::string_view sequence) noexcept {
+    return scan<classify_neon, true>(sequence);
 }
 #endif
 
@@ -295,6 +347,23 @@ std::optional<std::size_t> stop_free_run_if_ascii(std::string_view sequence) noe
 
 std::optional<std::size_t> stop_free_run_if_ascii(std::string_view sequence, ScanLevel level) noexcept {
     return run_if_ascii(kernels_for(level).stop_scan(sequence));
+}
+
+namespace {
+
+std::optional<LocatedRun> located_if_ascii(const LocatedScan& scan, std::size_t length) noexcept {
+    if (!scan.ascii) return std::nullopt;
+    return LocatedRun{scan.run, scan.reverse, scan.frame, scan.start, scan.end, length - scan.acgt, scan.gc};
+}
+
+}  // namespace
+
+std::optional<LocatedRun> locate_stop_free_run_if_ascii(std::string_view sequence) noexcept {
+    return located_if_ascii(selected_kernels().located_scan(sequence), sequence.size());
+}
+
+std::optional<LocatedRun> locate_stop_free_run_if_ascii(std::string_view sequence, ScanLevel level) noexcept {
+    return located_if_ascii(kernels_for(level).located_scan(sequence), sequence.size());
 }
 
 bool is_ascii(std::string_view text) noexcept {

@@ -48,16 +48,30 @@ MX_INLINE void next_block(unsigned& block_residue, std::uint64_t phase[3]) noexc
     phase[0] = last_phase;
 }
 
-// Widest stop-free gap, in bytes, of the three frames of one strand.
-class Frames {
+// Which of several equally wide gaps of a class a scan keeps: none (only the
+// width counts), the first one found, or the last one. Forward runs are
+// ordered by increasing position, reverse runs by decreasing end, so a
+// located scan keeps the first forward gap and the last reverse one.
+enum class Keep { width, first, last };
+
+// Widest stop-free gap, in bytes, of the three frames of one strand; with
+// `keep` other than width, also the widest gap of each class and where it ends.
+template <Keep keep>
+class FramesOf {
 public:
+    static constexpr bool kLocates = keep != Keep::width;
+
     // Start of the current run of each class: its first window, then the end of
     // the class's latest stop.
     std::size_t start[3] = {0, 1, 2};
     std::size_t widest = 0;
     // Widest gap of each class found by the branch-free path, kept apart so
     // that the three classes are three independent chains of instructions.
+    // A locating scan keeps every gap of the class here, in both paths.
     std::size_t widest_in_class[3] = {0, 0, 0};
+    // Locating scans: the end of the gap widest_in_class holds (the position
+    // of the stop that closes it, or the end of the class's last window).
+    std::size_t widest_end[3] = {0, 0, 0};
 
     // `phase[r]` selects the positions of the block that belong to class r.
     MX_INLINE void stops(std::uint64_t mask, std::size_t base, const std::uint64_t phase[3],
@@ -69,7 +83,9 @@ public:
         // A gap between two stops of one block is narrower than the block, so
         // only the gap that ends at the first stop of each class can widen the
         // widest, and only the last stop of each class starts the next run.
-        // Branch-free: stops are too irregular to predict.
+        // (Such a narrow gap cannot tie the strand's widest either, which is
+        // why a locating scan may skip it too.) Branch-free: stops are too
+        // irregular to predict.
         MX_UNROLL for (unsigned r = 0; r < 3; ++r) {
             const std::uint64_t in_class = mask & phase[r];
             const std::size_t any = std::size_t{0} - std::size_t{in_class != 0};
@@ -77,7 +93,14 @@ public:
             // discards those results.
             const auto first = static_cast<std::size_t>(std::countr_zero(in_class | (1ull << 63)));
             const auto last = static_cast<std::size_t>(63 - std::countl_zero(in_class | 1u));
-            widest_in_class[r] = std::max(widest_in_class[r], (base + first - start[r]) & any);
+            const std::size_t gap = (base + first - start[r]) & any;
+            if constexpr (kLocates) {
+                const bool take = in_class != 0 && wider(gap, widest_in_class[r]);
+                widest_in_class[r] = take ? gap : widest_in_class[r];
+                widest_end[r] = take ? base + first : widest_end[r];
+            } else {
+                widest_in_class[r] = std::max(widest_in_class[r], gap);
+            }
             start[r] = ((base + last + kCodon) & any) | (start[r] & ~any);
         }
     }
@@ -86,21 +109,69 @@ public:
     MX_INLINE void finish(std::size_t length) noexcept {
         MX_UNROLL for (std::size_t r = 0; r < 3; ++r) {
             const std::size_t windows = length >= r + kCodon ? (length - r - kCodon) / kCodon + 1 : 0;
-            widest = std::max({widest, widest_in_class[r], r + windows * kCodon - start[r]});
+            const std::size_t end = r + windows * kCodon;
+            if constexpr (kLocates) {
+                if (wider(end - start[r], widest_in_class[r])) {
+                    widest_in_class[r] = end - start[r];
+                    widest_end[r] = end;
+                }
+                widest = std::max(widest, widest_in_class[r]);
+            } else {
+                widest = std::max({widest, widest_in_class[r], end - start[r]});
+            }
         }
     }
 
 private:
+    MX_INLINE static bool wider(std::size_t gap, std::size_t widest_so_far) noexcept {
+        return keep == Keep::last ? gap >= widest_so_far : gap > widest_so_far;
+    }
+
     MX_INLINE void every_stop(std::uint64_t mask, std::size_t base, unsigned block_residue) noexcept {
         while (mask != 0) {
             const auto k = static_cast<unsigned>(std::countr_zero(mask));
             mask &= mask - 1;
             const std::size_t position = base + k;
-            std::size_t& run_start = start[kResidue[block_residue + k]];
+            const unsigned r = kResidue[block_residue + k];
+            std::size_t& run_start = start[r];
+            if constexpr (kLocates) {
+                if (wider(position - run_start, widest_in_class[r])) {
+                    widest_in_class[r] = position - run_start;
+                    widest_end[r] = position;
+                }
+            }
             widest = std::max(widest, position - run_start);
             run_start = position + kCodon;
         }
     }
 };
+
+// The frames of the plain scan, which only measures.
+using Frames = FramesOf<Keep::width>;
+
+// Where the widest gap of a pair of finished strands lies: among the classes
+// whose gap is the widest, the first in the order forward frames 0, 1, 2, then
+// reverse frames 0, 1, 2. Forward frame f is class f; reverse frame f is class
+// (m - f) mod 3 of an m-byte text.
+struct WidestGap {
+    std::size_t width = 0;  // bytes; 0 when no window is free of stops
+    bool reverse = false;
+    unsigned frame = 0;
+    std::size_t end = 0;  // forward-strand position just past the gap
+};
+
+MX_INLINE WidestGap widest_gap(const FramesOf<Keep::first>& forward, const FramesOf<Keep::last>& reverse,
+                               std::size_t length) noexcept {
+    const std::size_t width = std::max(forward.widest, reverse.widest);
+    if (width == 0) return {};
+    for (unsigned f = 0; f < 3; ++f)
+        if (forward.widest_in_class[f] == width) return {width, false, f, forward.widest_end[f]};
+    const auto length_class = static_cast<unsigned>(length % 3);
+    for (unsigned f = 0; f < 3; ++f) {
+        const unsigned r = (length_class + 3 - f) % 3;
+        if (reverse.widest_in_class[r] == width) return {width, true, f, reverse.widest_end[r]};
+    }
+    return {};  // unreachable: some class holds the widest
+}
 
 }  // namespace marlinox::analysis::stop_scan

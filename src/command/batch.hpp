@@ -62,6 +62,7 @@ struct RecordSpan {
     std::size_t identifier_length;
     std::size_t sequence_offset;
     std::size_t sequence_length;
+    std::size_t file;  // index of the input file, in command-line order
 };
 
 struct Batch {
@@ -116,6 +117,8 @@ public:
         renew();
     }
 
+    // The records from here on come from input file `index`.
+    void set_file(std::size_t index) noexcept { file_ = index; }
     void begin_record() noexcept {
         record_start_ = batch_.bytes.size();
         header_length_ = 0;
@@ -147,7 +150,7 @@ public:
     void end_record() {
         const std::size_t sequence_offset = record_start_ + header_length_;
         batch_.records.push_back({record_start_ + identifier_start_, identifier_length_, sequence_offset,
-                                  batch_.bytes.size() - sequence_offset});
+                                  batch_.bytes.size() - sequence_offset, file_});
         begin_record();
         // Records without bytes fill a batch too, so that memory stays
         // bounded and rows flow however small the records are.
@@ -212,6 +215,7 @@ private:
     std::size_t header_length_ = 0;
     std::size_t identifier_start_ = 0;
     std::size_t identifier_length_ = 0;
+    std::size_t file_ = 0;
 };
 
 }  // namespace marlinox::command

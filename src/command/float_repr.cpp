@@ -3,69 +3,83 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 #include <system_error>
 
 namespace marlinox::command {
 
 void append_float_repr(std::string& out, double value) {
+    char text[kMaxFloatReprLength];
+    out.append(text, static_cast<std::size_t>(write_float_repr(text, value) - text));
+}
+
+char* write_float_repr(char* to, double value) noexcept {
+    const auto put = [&to](const char* from, std::size_t n) {
+        std::memcpy(to, from, n);
+        to += n;
+    };
     if (std::isnan(value)) {
-        out += "nan";
-        return;
+        put("nan", 3);
+        return to;
     }
     if (std::isinf(value)) {
-        out += value < 0 ? "-inf" : "inf";
-        return;
+        if (value < 0) *to++ = '-';
+        put("inf", 3);
+        return to;
     }
-    // Shortest round-trip digits in scientific form: "-d.ddde-XX".
+    // Shortest round-trip digits in scientific form, "-d.ddde-XX", which is
+    // already Python's form outside the fixed range.
     char sci[kMaxFloatReprLength];
     const auto [sci_end, error] = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
     if (error != std::errc{}) std::abort();  // the buffer fits every double
-    const std::string_view text(sci, static_cast<std::size_t>(sci_end - sci));
-
-    const std::size_t e_at = text.find('e');
-    const bool negative = text.front() == '-';
-    std::string_view mantissa = text.substr(negative ? 1 : 0, e_at - (negative ? 1 : 0));
-    int exponent = 0;
-    std::from_chars(text.data() + e_at + 1 + (text[e_at + 1] == '+' ? 1 : 0), text.data() + text.size(),
-                    exponent);
-
-    char digits[20];
-    std::size_t count = 0;
-    for (char c : mantissa)
-        if (c != '.') digits[count++] = c;
-
-    if (negative) out += '-';
+    const char* e_at = sci_end - 1;
+    while (*e_at != 'e') --e_at;
+    int magnitude = 0;
+    for (const char* at = e_at + 2; at != sci_end; ++at) magnitude = magnitude * 10 + (*at - '0');
+    const int exponent = e_at[1] == '-' ? -magnitude : magnitude;
     if (exponent < -4 || exponent >= 16) {
-        out += digits[0];
-        if (count > 1) {
-            out += '.';
-            out.append(digits + 1, count - 1);
-        }
-        out += exponent < 0 ? "e-" : "e+";
-        const int magnitude = std::abs(exponent);
-        if (magnitude < 10) out += '0';
-        out += std::to_string(magnitude);
-        return;
+        put(sci, static_cast<std::size_t>(sci_end - sci));
+        return to;
     }
+
+    const char* first = sci;
+    if (*first == '-') *to++ = *first++;
+    // The digits are *first, then [fraction, e_at).
+    const char* fraction = first[1] == '.' ? first + 2 : first + 1;
+    const auto fraction_digits = static_cast<std::size_t>(e_at - fraction);
     if (exponent < 0) {
-        out += "0.";
-        out.append(static_cast<std::size_t>(-exponent - 1), '0');
-        out.append(digits, count);
-        return;
+        *to++ = '0';
+        *to++ = '.';
+        for (int k = 1; k < -exponent; ++k) *to++ = '0';
+        *to++ = *first;
+        put(fraction, fraction_digits);
+        return to;
     }
     // Digits before the point: exponent + 1, padded with zeros when the
     // shortest form has fewer digits than that.
-    const auto integer_digits = static_cast<std::size_t>(exponent) + 1;
-    if (count <= integer_digits) {
-        out.append(digits, count);
-        out.append(integer_digits - count, '0');
-        out += ".0";
+    const auto after_first = static_cast<std::size_t>(exponent);
+    *to++ = *first;
+    if (fraction_digits <= after_first) {
+        put(fraction, fraction_digits);
+        for (std::size_t k = fraction_digits; k < after_first; ++k) *to++ = '0';
+        *to++ = '.';
+        *to++ = '0';
     } else {
-        out.append(digits, integer_digits);
-        out += '.';
-        out.append(digits + integer_digits, count - integer_digits);
+        put(fraction, after_first);
+        *to++ = '.';
+        put(fraction + after_first, fraction_digits - after_first);
     }
+    return to;
+}
+
+void append_count(std::string& out, std::uint64_t value) {
+    char digits[kMaxCountLength];
+    out.append(digits, write_count(digits, value));
+}
+
+char* write_count(char* to, std::uint64_t value) noexcept {
+    return std::to_chars(to, to + kMaxCountLength, value).ptr;
 }
 
 }  // namespace marlinox::command

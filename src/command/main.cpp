@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "command/exit_status.hpp"
+#include "command/input_error.hpp"
 #include "command/failure_report.hpp"
 #include "command/options.hpp"
 #include "command/pipeline.hpp"
@@ -41,8 +42,10 @@ int run(int argc, char** argv) {
     }
     marlinox::silence_failure_diagnostics();
     const std::size_t threads = marlinox::parallel::current_num_threads();
+    for (const std::string& file : options.files)
+        options.layout.file_names.push_back(escaped_for_message(file));
     return write_table({std::move(options.files), options.batch_bytes, threads,
-                        !options.no_progress && progress_wanted()});
+                        !options.no_progress && progress_wanted(), std::move(options.layout)});
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -23,7 +24,7 @@ constexpr const char* kDescription =
     "with gzip, BGZF, bzip2, xz or zstd (recognised by its first bytes); '-' or no\n"
     "FILE reads standard input.";
 
-constexpr const char* kFooter = R"(Columns:
+constexpr const char* kFooter = R"(Columns (the first six unless --columns chooses; 'all' is every one, in this order):
   identifier     first word of the header line after '>' or '@' (up to a space or tab)
   length         bytes of sequence (line ends, and in FASTA spaces and tabs, removed)
   gc_fraction    share of the bytes that are G, C, g or c (S, N and the rest count
@@ -33,8 +34,27 @@ constexpr const char* kFooter = R"(Columns:
   ratio          stop_free_run / length; 0.0 for an empty sequence
   probability    probability that a run of that many codons holds no stop codon in a
                  random sequence of the record's GC fraction
-Floats are written as Python's repr() writes them; the values are exactly those of
-the marlinox Python module's functions for the same sequence.
+  file           the input file's name as given ('-': standard input)
+  strand, frame, start, end
+                 where the longest run lies: the first in the order forward frames
+                 0, 1, 2, then reverse frames 0, 1, 2; start and end are 0-based,
+                 half-open positions on the forward strand; empty when the run is 0
+  log10_probability
+                 log10 of probability, which never underflows
+  evalue         expected number of stop-free runs at least that long in all six
+                 frames of a random sequence of the record's length and GC
+                 fraction: about 1 or more is what chance gives
+  non_acgt       bytes other than A, C, G, T (N, IUPAC codes, gaps): runs pass
+                 through them
+Floats are written as Python's repr() writes them; the first six columns are
+exactly the marlinox Python module's values for the same sequence.
+
+Formats (--format; one line or FASTA record per record whose run is 1 or more):
+  bed            BED6: identifier, start, end, run=N, min(1000, N), strand
+  fasta          '>identifier strand:start-end run=N evalue=E', then the run as its
+                 strand reads it
+  protein        the same header, then the run translated (standard code; X for a
+                 codon with a byte other than A, C, G, T)
 
 Exit status:
   0    every record written
@@ -71,7 +91,15 @@ public:
     }
 };
 
-CLI::App& configure(CLI::App& app, Options& options, std::string& batch_text, std::string& threads_text) {
+// The option texts checked after parsing, where one message can name the
+// option and what is wrong.
+struct OutputTexts {
+    std::optional<std::string> columns, format, min_run, max_evalue;
+    bool no_header = false;
+};
+
+CLI::App& configure(CLI::App& app, Options& options, std::string& batch_text, std::string& threads_text,
+                    OutputTexts& output) {
     app.description(kDescription);
     app.footer(kFooter);
     // Both texts are laid out by hand above.
@@ -95,8 +123,74 @@ CLI::App& configure(CLI::App& app, Options& options, std::string& batch_text, st
             },
             "");
     app.add_flag("--no-progress", options.no_progress, "Never show the progress line");
+    app.add_option("--columns", output.columns,
+                   "Columns of the table, comma-separated, in the order to write ('all': every column)")
+        ->type_name("LIST");
+    app.add_flag("--no-header", output.no_header, "Write no header row");
+    app.add_option("--format", output.format, "tsv (the table, default), or the longest runs as bed, fasta or protein")
+        ->type_name("FORMAT");
+    app.add_option("--min-run", output.min_run, "Keep only the records whose stop_free_run is at least N")
+        ->type_name("N");
+    app.add_option("--max-evalue", output.max_evalue, "Keep only the records whose evalue is at most X")
+        ->type_name("X");
     app.add_option("FILE", options.files, "Input files ('-': standard input)")->type_name("");
     return app;
+}
+
+std::optional<Format> parse_format(std::string_view text) {
+    if (text == "tsv") return Format::tsv;
+    if (text == "bed") return Format::bed;
+    if (text == "fasta") return Format::fasta;
+    if (text == "protein") return Format::protein;
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> parse_count(std::string_view text) {
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || text.empty()) return std::nullopt;
+    return value;
+}
+
+std::optional<double> parse_nonnegative(std::string_view text) {
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || text.empty()) return std::nullopt;
+    if (std::isnan(value) || value < 0) return std::nullopt;
+    return value;
+}
+
+// The layout the output options ask for, or the one-line message of what is wrong.
+std::variant<Layout, std::string> output_layout(const OutputTexts& texts) {
+    Layout layout;
+    if (texts.format) {
+        const std::optional<Format> format = parse_format(*texts.format);
+        if (!format)
+            return "--format: unknown format '" + escaped_for_message(*texts.format) +
+                   "' (formats: tsv, bed, fasta, protein)";
+        layout.format = *format;
+    }
+    if (layout.format != Format::tsv && texts.columns) return "--columns applies to --format tsv only";
+    if (layout.format != Format::tsv && texts.no_header) return "--no-header applies to --format tsv only";
+    layout.header = !texts.no_header;
+    if (texts.columns) {
+        auto columns = parse_columns(*texts.columns);
+        if (const std::string* message = std::get_if<std::string>(&columns)) return *message;
+        layout.columns = std::get<std::vector<Column>>(std::move(columns));
+    } else if (layout.format == Format::tsv) {
+        layout.columns.assign(default_columns().begin(), default_columns().end());
+    }
+    if (texts.min_run) {
+        layout.min_run = parse_count(*texts.min_run);
+        if (!layout.min_run)
+            return "--min-run: not a whole number of codons from 0 up: " + escaped_for_message(*texts.min_run);
+    }
+    if (texts.max_evalue) {
+        layout.max_evalue = parse_nonnegative(*texts.max_evalue);
+        if (!layout.max_evalue)
+            return "--max-evalue: not a number from 0 up: " + escaped_for_message(*texts.max_evalue);
+    }
+    return layout;
 }
 
 }  // namespace
@@ -139,7 +233,8 @@ std::string usage_text() {
     Options options;
     std::string batch_text;
     std::string threads_text;
-    return configure(app, options, batch_text, threads_text).help();
+    OutputTexts output;
+    return configure(app, options, batch_text, threads_text, output).help();
 }
 
 std::variant<Options, int> parse_command_line(int argc, char** argv) {
@@ -147,7 +242,8 @@ std::variant<Options, int> parse_command_line(int argc, char** argv) {
     Options options;
     std::string batch_text;
     std::string threads_text;
-    configure(app, options, batch_text, threads_text);
+    OutputTexts output;
+    configure(app, options, batch_text, threads_text, output);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -173,6 +269,12 @@ std::variant<Options, int> parse_command_line(int argc, char** argv) {
         }
         options.threads = std::get<std::size_t>(threads);
     }
+    std::variant<Layout, std::string> layout = output_layout(output);
+    if (const std::string* message = std::get_if<std::string>(&layout)) {
+        report_error(*message);
+        return kExitBadInput;
+    }
+    options.layout = std::get<Layout>(std::move(layout));
     return options;
 }
 

@@ -8,6 +8,8 @@
 #include <variant>
 #include <vector>
 
+#include "command/columns.hpp"
+
 namespace marlinox::command {
 
 struct Options {
@@ -15,6 +17,8 @@ struct Options {
     std::size_t batch_bytes = std::size_t{64} << 20;
     std::optional<std::size_t> threads;  // 0: every processor the process may use
     bool no_progress = false;
+    // Columns, format and filters; its file names are left to the caller.
+    Layout layout;
 };
 
 // Parsed options, or the exit status when the command line has been handled

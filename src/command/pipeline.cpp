@@ -81,7 +81,9 @@ void read_files(const Settings& settings, Handoff<Batch>& batches, SpareBatch& s
     std::uint64_t bytes = 0;
     std::optional<InputError> error;
     try {
-        for (const std::string& file : settings.files) {
+        for (std::size_t index = 0; index < settings.files.size(); ++index) {
+            const std::string& file = settings.files[index];
+            builder.set_file(index);
             const std::unique_ptr<ByteSource> source = open_byte_source(file, bgzf_threads);
             RecordParser parser(file, builder);
             parse_source(file, *source, parser, [&] {
@@ -96,7 +98,7 @@ void read_files(const Settings& settings, Handoff<Batch>& batches, SpareBatch& s
     builder.finish(std::move(error));
 }
 
-void write_rows(Handoff<Rows>& rows) {
+void write_rows(Handoff<Rows>& rows, const std::string& header) {
     const auto write = [](std::string_view bytes) {
         std::lock_guard lock(terminal_mutex());
         const int error = write_all(1, bytes);
@@ -110,7 +112,7 @@ void write_rows(Handoff<Rows>& rows) {
         }
         throw OutputError(error);
     };
-    write(kHeaderRow);
+    if (!header.empty()) write(header);
     while (std::optional<Rows> next = rows.take()) {
         for (const std::string& block : next->blocks) write(block);
         if (next->error) throw *next->error;
@@ -146,7 +148,7 @@ int write_table(const Settings& settings) {
         });
         OwnedThread writer("marlinox-write", fault_injection::Fault::write_thread, stop_all, [&] {
             try {
-                write_rows(rows);
+                write_rows(rows, header_row(settings.layout));
             } catch (...) {
                 outcome.fail_with_current_exception();
             }
@@ -154,7 +156,7 @@ int write_table(const Settings& settings) {
         });
         try {
             while (std::optional<Batch> batch = batches.take()) {
-                Rows next{table_rows(*batch, settings.threads), std::move(batch->error)};
+                Rows next{table_rows(*batch, settings.threads, settings.layout), std::move(batch->error)};
                 spare.give(std::move(*batch));
                 batch.reset();
                 if (!rows.give(std::move(next))) break;

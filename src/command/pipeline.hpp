@@ -31,6 +31,8 @@
 #include <string>
 #include <vector>
 
+#include "command/columns.hpp"
+
 namespace marlinox::command {
 
 struct Settings {
@@ -38,6 +40,7 @@ struct Settings {
     std::size_t batch_bytes;
     std::size_t threads;  // for analysis and decompression
     bool progress;
+    Layout layout;  // what is written for each record
 };
 
 // Writes the table to standard output and returns the exit status; errors

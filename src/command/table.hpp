@@ -1,22 +1,30 @@
-// The table: one row per record, the columns the module's functions give.
+// The table: one row per record, the columns the module's functions give and
+// the statistics and location of the run; or the runs as BED or FASTA.
 #pragma once
 
 #include <string>
 #include <string_view>
 
 #include "command/batch.hpp"
+#include "command/columns.hpp"
 #include "parallel/ordered_results.hpp"
 
 namespace marlinox::command {
 
-inline constexpr std::string_view kHeaderRow =
-    "identifier\tlength\tgc_fraction\tstop_free_run\tratio\tprobability\n";
-
-// The row of one record. Throws InternalFailure as the kernels do.
+// The row of one record in the default table. Throws InternalFailure as the
+// kernels do.
 void append_row(std::string& out, std::string_view identifier, std::string_view sequence);
 
-// The rows of every record of `batch`, in input order, as consecutive blocks of
-// whole rows; the records are analysed on the worker pool of `threads` workers.
-parallel::OrderedResults<std::string> table_rows(const Batch& batch, std::size_t threads);
+// What `layout` writes for one record read from `file` (its name as the file
+// column writes it): a row, a BED line, a FASTA record, or nothing when the
+// record is filtered out or, in the formats other than tsv, has no run.
+// `locate` is layout.locates(), asked once per batch.
+void append_record(std::string& out, const Layout& layout, bool locate, std::string_view file,
+                   std::string_view identifier, std::string_view sequence);
+
+// What `layout` writes for every record of `batch`, in input order, as
+// consecutive blocks of whole rows; the records are analysed on the worker
+// pool of `threads` workers.
+parallel::OrderedResults<std::string> table_rows(const Batch& batch, std::size_t threads, const Layout& layout);
 
 }  // namespace marlinox::command

@@ -15,6 +15,7 @@
 #include "analysis/kernels.hpp"
 #include "analysis/scan_level.hpp"
 #include "analysis/stop_free_run.hpp"
+#include "located_run_model.hpp"
 
 namespace marlinox::analysis {
 namespace {
@@ -89,6 +90,42 @@ TEST_P(ScanLevels, LongRunsSpanningManyBlocksInEveryFrameAndStrand) {
             }
         }
     }
+}
+
+TEST_P(ScanLevels, LocatedRunIsTheFirstLongestInScanOrder) {
+    std::mt19937 rng(20261207);
+    // Few letters make long runs and ties between frames and strands common;
+    // "TTAA" texts are rich in stops on both strands.
+    const std::string_view alphabets[] = {"ACGT", "TA", "TAGCN", "acgtNN", "TTAAGC", "CCGG"};
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n <= 200; ++n) lengths.push_back(n);
+    for (std::size_t n : {255u, 256u, 257u, 300u, 1000u, 4099u}) lengths.push_back(n);
+    for (const std::string_view alphabet : alphabets) {
+        for (const std::size_t length : lengths) {
+            for (int round = 0; round < (length <= 200 ? 12 : 3); ++round) {
+                const std::string text = random_text(rng, alphabet, length);
+                const std::optional<LocatedRun> located = locate_stop_free_run_if_ascii(text, GetParam());
+                ASSERT_TRUE(located.has_value()) << text;
+                const LocatedRun expected = located_by_definition(text);
+                ASSERT_EQ(*located, expected) << text << "\n got " << describe(*located) << "\n expected "
+                                              << describe(expected);
+                ASSERT_EQ(located->run, stop_free_run_if_ascii(text, GetParam())) << text;
+            }
+        }
+    }
+    // Runs of equal length in every frame and strand; long ones, which the
+    // scan follows on its branch-free path.
+    for (std::size_t shift = 0; shift < 3; ++shift) {
+        for (const std::size_t clear : {63u, 64u, 65u, 300u}) {
+            for (const std::string_view stop : {"TAA", "TTA", "TAATTA"}) {
+                std::string text(shift, 'C');
+                for (int k = 0; k < 4; ++k) text += std::string(stop) + std::string(clear, 'C');
+                text += std::string(stop) + std::string(shift, 'G');
+                ASSERT_EQ(locate_stop_free_run_if_ascii(text, GetParam()), located_by_definition(text)) << text;
+            }
+        }
+    }
+    EXPECT_FALSE(locate_stop_free_run_if_ascii("AT\xc3\xa9G", GetParam()).has_value());
 }
 
 TEST_P(ScanLevels, AnyByteFromHex80OnIsNotAsciiWhereverItStands) {

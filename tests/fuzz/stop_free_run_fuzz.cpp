@@ -5,6 +5,8 @@
 //     complement, scan): the same run length, or a failure with the same message;
 //   - on ASCII input, the one-pass ASCII scan, at every scan level the
 //     processor offers, against the literal kernel;
+//   - on ASCII input, the located scan at every level against the brute-force
+//     location over the six frames, and its run against the plain scan's;
 //   - the GC kernel against a byte count written out here.
 // A disagreement aborts, which libFuzzer records as a crash with its input.
 // Built by tools/fuzz.sh with -fsanitize=fuzzer,address,undefined.
@@ -21,6 +23,7 @@
 #include "analysis/scan_level.hpp"
 #include "analysis/stop_free_run.hpp"
 #include "failure/internal_failure.hpp"
+#include "../cpp/located_run_model.hpp"
 
 namespace {
 
@@ -81,6 +84,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const Outcome scanned{run, run ? std::string() : plain.failure};
         if (is_ascii(sequence) ? scanned != plain : run.has_value())
             disagree(std::string(scan_level_name(level)).c_str(), scanned, plain);
+    }
+    if (is_ascii(sequence)) {
+        const LocatedRun expected = located_by_definition(sequence);
+        for (const ScanLevel level : available_scan_levels()) {
+            const std::optional<LocatedRun> located = locate_stop_free_run_if_ascii(sequence, level);
+            if (!located || *located != expected || located->run != *plain.run) {
+                std::fprintf(stderr, "located scan at %s: %s, expected %s\n", scan_level_name(level).data(),
+                             located ? describe(*located).c_str() : "not ASCII", describe(expected).c_str());
+                std::abort();
+            }
+        }
+    } else {
+        for (const ScanLevel level : available_scan_levels())
+            if (locate_stop_free_run_if_ascii(sequence, level)) disagree("a located scan of non-ASCII text", plain, plain);
     }
     if (is_ascii(sequence)) {
         // ASCII runs fit in a frame of the text: at most floor(n / 3) codons.

@@ -8,6 +8,7 @@
 
 #include "analysis/identifier_table.hpp"
 #include "analysis/kernels.hpp"
+#include "analysis/run_statistics.hpp"
 #include "parallel/parallel_ordered_map.hpp"
 #include "python/binding.hpp"
 #include "python/conversion.hpp"
@@ -41,10 +42,6 @@ Result<std::array<PyObject*, N>> bind(const FunctionDescription& function, PyObj
     return slots;
 }
 
-double ratio(std::size_t run_length, std::size_t bytes) {
-    return bytes == 0 ? 0.0 : static_cast<double>(run_length) / static_cast<double>(bytes);
-}
-
 }  // namespace
 
 Result<PyRef> __pyfunction_calculate_stop_free_run(PyObject*, PyObject* const* args, Py_ssize_t nargs,
@@ -71,7 +68,7 @@ Result<PyRef> __pyfunction_calculate_stop_free_run_with_ratio(PyObject*, PyObjec
     MX_TRY(pairs, py::extract_text_pairs(slots[0], "sequences"));
     return py::identified_results(pairs.items, [](const py::TextPair& pair) {
         std::size_t run = calculate_stop_free_run_single(pair.second);
-        return std::pair<std::size_t, double>(run, ratio(run, pair.second.size()));
+        return std::pair<std::size_t, double>(run, run_ratio(run, pair.second.size()));
     });
 }
 

@@ -1,0 +1,27 @@
+// The longest run of a record in BED, FASTA and protein FASTA form: one line
+// (BED) or one record (FASTA) per record with a run of at least one codon.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "command/record_values.hpp"
+
+namespace marlinox::command {
+
+// BED6: identifier ('.' when empty), start, end, "run=L", min(1000, L), strand.
+void append_bed_line(std::string& out, std::string_view identifier, const RecordValues& values);
+
+// ">{identifier} {strand}:{start}-{end} run={L} evalue={evalue}", then the
+// run's bytes on one line as its strand reads them: forward as they stand,
+// reverse reversed with A<->T and C<->G complemented in their own case.
+void append_run_fasta(std::string& out, std::string_view identifier, std::string_view sequence,
+                      const RecordValues& values);
+
+// The same header, then the run's codons translated with the standard genetic
+// code (NCBI table 1) after upper-casing; a codon with a byte other than A, C,
+// G or T gives X.
+void append_run_protein(std::string& out, std::string_view identifier, std::string_view sequence,
+                        const RecordValues& values);
+
+}  // namespace marlinox::command
