@@ -136,19 +136,18 @@ private:
 
 #if defined(MARLINOX_HAVE_NEON)
 
-// Bit k of the result is the top bit of byte k of the four vectors, in order.
-MX_NEON_TARGET inline std::uint64_t neon_bits(uint8x16_t v0, uint8x16_t v1, uint8x16_t v2, uint8x16_t v3) noexcept {
+// Lane k of the result has bit i set when byte 8k + i of `v` is set; the
+// lanes of `v` are all ones or all zeros. Each lane keeps its own weight, then
+// pairwise sums add eight neighbours into one byte; two rounds more (bits_of)
+// make the 64-bit mask of four such results.
+MX_NEON_TARGET inline uint8x8_t weighed_pairs(uint8x16_t v) noexcept {
     const uint8x16_t weights = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
-    // The lanes are all ones or all zeros: each keeps its own weight, then three
-    // rounds of pairwise sums add eight neighbours into one byte of the mask.
-    const uint8x16_t w0 = vandq_u8(v0, weights), w1 = vandq_u8(v1, weights);
-    const uint8x16_t w2 = vandq_u8(v2, weights), w3 = vandq_u8(v3, weights);
-    const uint8x8_t s0 = vpadd_u8(vget_low_u8(w0), vget_high_u8(w0));
-    const uint8x8_t s1 = vpadd_u8(vget_low_u8(w1), vget_high_u8(w1));
-    const uint8x8_t s2 = vpadd_u8(vget_low_u8(w2), vget_high_u8(w2));
-    const uint8x8_t s3 = vpadd_u8(vget_low_u8(w3), vget_high_u8(w3));
-    const uint8x8_t bytes = vpadd_u8(vpadd_u8(s0, s1), vpadd_u8(s2, s3));
-    return vget_lane_u64(vreinterpret_u64_u8(bytes), 0);
+    const uint8x16_t w = vandq_u8(v, weights);
+    return vpadd_u8(vget_low_u8(w), vget_high_u8(w));
+}
+
+MX_NEON_TARGET inline std::uint64_t bits_of(uint8x8_t low, uint8x8_t high) noexcept {
+    return vget_lane_u64(vreinterpret_u64_u8(vpadd_u8(low, high)), 0);
 }
 
 template <bool count_acgt>
@@ -166,27 +165,40 @@ public:
 private:
     template <bool note>
     MX_NEON_TARGET BlockStops stops(const unsigned char* p) noexcept {
-        uint8x16_t forward[4], reverse[4], letters[4];
-        MX_UNROLL for (unsigned part = 0; part < 4; ++part) {
-            const uint8x16_t fold = vdupq_n_u8(kFold);
-            const uint8x16_t raw = vld1q_u8(p + 16 * part);
-            const uint8x16_t x0 = vorrq_u8(raw, fold);
-            const uint8x16_t x1 = vorrq_u8(vld1q_u8(p + 16 * part + 1), fold);
-            const uint8x16_t x2 = vorrq_u8(vld1q_u8(p + 16 * part + 2), fold);
-            const uint8x16_t t = vdupq_n_u8('t'), a = vdupq_n_u8('a'), g = vdupq_n_u8('g'), c = vdupq_n_u8('c');
-            const uint8x16_t t0 = vceqq_u8(x0, t), c0 = vceqq_u8(x0, c);
-            combine(t0, c0, vceqq_u8(x1, a), vceqq_u8(x1, g), vceqq_u8(x1, t), vceqq_u8(x1, c), vceqq_u8(x2, a),
-                    vceqq_u8(x2, g), forward[part], reverse[part]);
-            if constexpr (note) {
-                high_ = vorrq_u8(high_, raw);
-                if constexpr (count_acgt)
-                    letters[part] = t0 | c0 | vceqq_u8(x0, a) | vceqq_u8(x0, g);
+        // Each part's masks are summed at once, which keeps few registers live.
+        uint8x8_t forward[2], reverse[2], letters[2];
+        MX_UNROLL for (unsigned half = 0; half < 2; ++half) {
+            uint8x8_t forward_parts[2], reverse_parts[2], letter_parts[2];
+            MX_UNROLL for (unsigned k = 0; k < 2; ++k) {
+                // Loads hoisted ahead of the parts before would outnumber the
+                // sixteen vector registers and go to the stack.
+                __asm__ volatile("" ::: "memory");
+                const unsigned char* at = p + 32 * half + 16 * k;
+                const uint8x16_t fold = vdupq_n_u8(kFold);
+                const uint8x16_t raw = vld1q_u8(at);
+                const uint8x16_t x0 = vorrq_u8(raw, fold);
+                const uint8x16_t x1 = vorrq_u8(vld1q_u8(at + 1), fold);
+                const uint8x16_t x2 = vorrq_u8(vld1q_u8(at + 2), fold);
+                const uint8x16_t t = vdupq_n_u8('t'), a = vdupq_n_u8('a'), g = vdupq_n_u8('g'), c = vdupq_n_u8('c');
+                const uint8x16_t t0 = vceqq_u8(x0, t), c0 = vceqq_u8(x0, c);
+                uint8x16_t forward_lanes, reverse_lanes;
+                combine(t0, c0, vceqq_u8(x1, a), vceqq_u8(x1, g), vceqq_u8(x1, t), vceqq_u8(x1, c),
+                        vceqq_u8(x2, a), vceqq_u8(x2, g), forward_lanes, reverse_lanes);
+                forward_parts[k] = weighed_pairs(forward_lanes);
+                reverse_parts[k] = weighed_pairs(reverse_lanes);
+                if constexpr (note) {
+                    high_ = vorrq_u8(high_, raw);
+                    if constexpr (count_acgt)
+                        letter_parts[k] = weighed_pairs(t0 | c0 | vceqq_u8(x0, a) | vceqq_u8(x0, g));
+                }
             }
+            forward[half] = vpadd_u8(forward_parts[0], forward_parts[1]);
+            reverse[half] = vpadd_u8(reverse_parts[0], reverse_parts[1]);
+            if constexpr (note && count_acgt) letters[half] = vpadd_u8(letter_parts[0], letter_parts[1]);
         }
         if constexpr (note && count_acgt)
-            acgt_ += static_cast<std::size_t>(std::popcount(neon_bits(letters[0], letters[1], letters[2], letters[3])));
-        return {neon_bits(forward[0], forward[1], forward[2], forward[3]),
-                neon_bits(reverse[0], reverse[1], reverse[2], reverse[3])};
+            acgt_ += static_cast<std::size_t>(std::popcount(bits_of(letters[0], letters[1])));
+        return {bits_of(forward[0], forward[1]), bits_of(reverse[0], reverse[1])};
     }
 
     uint8x16_t high_;
