@@ -12,16 +12,18 @@
 // of its last window as the outer limits; a gap's width does not depend on the
 // direction it is read in.
 //
-// The scan here, of the portable and avx512 levels, classifies 64 bytes at a
-// time into bit masks of T, A, G and C (either case), combines them into masks
-// of forward and reverse stops, and visits only the stops. The same pass notes
-// whether any byte is 0x80 or above, so callers need no separate ASCII check.
+// The scans here classify 64 bytes at a time into bit masks of T, A, G and C
+// (either case) and combine them into masks of forward and reverse stops. The
+// avx512 level visits only the stops; the portable level keeps the frames by
+// groups of blocks, as the vector levels do (stop_scan_grouped.hpp). The same
+// pass notes whether any byte is 0x80 or above, so callers need no separate
+// ASCII check.
 // The scan is one template, inlined into one entry function per level
 // (level_kernels.hpp), so that each entry is compiled for its own instruction
 // set and nothing compiled for a wider one is ever shared with the others.
-// The sse2, avx2 and neon levels find the stops in vector registers and keep
-// the frames by groups of blocks (stop_free_run_vector.cpp); the avx512vbmi
-// level finds them by table lookups (stop_free_run_avx512vbmi.cpp).
+// The sse2, avx2 and neon levels find the stops in vector registers
+// (stop_free_run_vector.cpp); the avx512vbmi level finds them by table
+// lookups (stop_free_run_avx512vbmi.cpp).
 // Defining MARLINOX_PORTABLE_SCAN makes the plain 64-bit classification the
 // selected one on any target, so it can be tested anywhere.
 
@@ -34,6 +36,7 @@
 #include "analysis/level_kernels.hpp"
 #include "analysis/stop_free_run.hpp"
 #include "analysis/stop_scan_frames.hpp"
+#include "analysis/stop_scan_grouped.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -112,6 +115,41 @@ MX_AVX512_TARGET inline Letters classify_avx512(const unsigned char* block) noex
 MX_INLINE std::uint64_t ahead(std::uint64_t mask, std::uint64_t next, unsigned by) noexcept {
     return (mask >> by) | (next << (64 - by));
 }
+
+// The portable level's stops for the grouped scan: the block's letter masks,
+// and the letters of the two bytes after it, which the last windows read.
+template <bool count_acgt>
+class PortableStops {
+public:
+    MX_INLINE stop_scan::BlockStops block(const unsigned char* p) noexcept { return stops<true>(p); }
+    MX_INLINE stop_scan::BlockStops peek(const unsigned char* p) noexcept { return stops<false>(p); }
+    MX_INLINE bool ascii() const noexcept { return high_ == 0; }
+    MX_INLINE std::size_t acgt() const noexcept { return acgt_; }
+
+private:
+    template <bool note>
+    MX_INLINE stop_scan::BlockStops stops(const unsigned char* p) noexcept {
+        const Letters now = classify_portable(p);
+        const auto is = [&](unsigned k, unsigned char letter) {
+            return static_cast<std::uint64_t>((p[kBlock + k] | kFold) == letter);
+        };
+        // Bits 0 and 1: the letters of the two bytes after the block.
+        const std::uint64_t next_t = is(0, 't'), next_c = is(0, 'c');
+        const std::uint64_t next_a = is(0, 'a') | (is(1, 'a') << 1), next_g = is(0, 'g') | (is(1, 'g') << 1);
+        if constexpr (note) {
+            high_ |= now.high;
+            if constexpr (count_acgt) acgt_ += static_cast<std::size_t>(std::popcount(now.t | now.a | now.g | now.c));
+        }
+        const std::uint64_t t1 = ahead(now.t, next_t, 1);
+        const std::uint64_t a1 = ahead(now.a, next_a, 1), a2 = ahead(now.a, next_a, 2);
+        const std::uint64_t g1 = ahead(now.g, next_g, 1), g2 = ahead(now.g, next_g, 2);
+        const std::uint64_t c1 = ahead(now.c, next_c, 1);
+        return {now.t & ((a1 & (a2 | g2)) | (g1 & a2)), a2 & ((t1 & (now.t | now.c)) | (c1 & now.t))};
+    }
+
+    std::uint64_t high_ = 0;
+    std::size_t acgt_ = 0;
+};
 
 bool is_acgt(unsigned char byte) noexcept {
     const unsigned char folded = byte | kFold;
@@ -198,10 +236,12 @@ LocatedScan located_scan_without_windows(std::string_view sequence) noexcept {
 }
 
 MX_ENTRY AsciiScan stop_scan_portable(std::string_view sequence) noexcept {
-    return scan<classify_portable, false>(sequence);
+    PortableStops<false> detect;
+    return stop_scan::grouped_scan<false>(sequence, detect);
 }
 MX_ENTRY LocatedScan located_scan_portable(std::string_view sequence) noexcept {
-    return scan<classify_portable, true>(sequence);
+    PortableStops<true> detect;
+    return stop_scan::grouped_scan<true>(sequence, detect);
 }
 #if defined(__x86_64__)
 MX_AVX512_TARGET MX_ENTRY AsciiScan stop_scan_avx512(std::string_view sequence) noexcept {
