@@ -1,6 +1,7 @@
 // The stop scan of the vector levels: a detector finds the forward and reverse
 // stops of each 64-byte block as two bit masks, and the frames' bookkeeping
-// works on groups of three blocks. Internal to stop_free_run_vector.cpp.
+// works on groups of three blocks. Internal to the kernel files of the
+// portable, sse2, avx2 and neon levels.
 //
 // Once some gap is wide, most stops cannot widen it: a stop that follows an
 // earlier stop of its class by less than the widest gap only moves the start
