@@ -1,4 +1,4 @@
-// The stop scan of the vector levels: a detector finds the forward and reverse
+// The stop scan of most levels: a detector finds the forward and reverse
 // stops of each 64-byte block as two bit masks, and the frames' bookkeeping
 // works on groups of three blocks. Internal to the kernel files of the
 // portable, sse2, avx2 and neon levels.
