@@ -45,6 +45,9 @@ struct LocatedScan {
     std::size_t gc = 0;
 };
 
+// The located scan of a text shorter than a codon, which has no window.
+LocatedScan located_scan_without_windows(std::string_view sequence) noexcept;
+
 using CountGcKernel = std::size_t (*)(const unsigned char* bytes, std::size_t n) noexcept;
 using StopScanKernel = AsciiScan (*)(std::string_view sequence) noexcept;
 using LocatedScanKernel = LocatedScan (*)(std::string_view sequence) noexcept;

@@ -12,15 +12,18 @@
 // of its last window as the outer limits; a gap's width does not depend on the
 // direction it is read in.
 //
-// The scan classifies 64 bytes at a time into bit masks of T, A, G and C (either
-// case), combines them into masks of forward and reverse stops, and visits only
-// the stops. The same pass notes whether any byte is 0x80 or above, so callers
-// need no separate ASCII check. The classification exists for each instruction
-// set of ScanLevel; the scan around it is one template, inlined into one entry
-// function per level (level_kernels.hpp), so that each entry is compiled for
-// its own instruction set and nothing compiled for a wider one is ever shared
-// with the others. The avx512vbmi level finds the stops by table lookups
-// instead (stop_free_run_avx512vbmi.cpp).
+// The scans here classify 64 bytes at a time into bit masks of T, A, G and C
+// (either case) and combine them into masks of forward and reverse stops. The
+// avx512 level visits only the stops; the portable level keeps the frames by
+// groups of blocks, as the vector levels do (stop_scan_grouped.hpp). The same
+// pass notes whether any byte is 0x80 or above, so callers need no separate
+// ASCII check.
+// The scan is one template, inlined into one entry function per level
+// (level_kernels.hpp), so that each entry is compiled for its own instruction
+// set and nothing compiled for a wider one is ever shared with the others.
+// The sse2, avx2 and neon levels find the stops in vector registers
+// (stop_free_run_vector.cpp); the avx512vbmi level finds them by table
+// lookups (stop_free_run_avx512vbmi.cpp).
 // Defining MARLINOX_PORTABLE_SCAN makes the plain 64-bit classification the
 // selected one on any target, so it can be tested anywhere.
 
@@ -33,12 +36,10 @@
 #include "analysis/level_kernels.hpp"
 #include "analysis/stop_free_run.hpp"
 #include "analysis/stop_scan_frames.hpp"
+#include "analysis/stop_scan_grouped.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
-#endif
-#if defined(MARLINOX_HAVE_NEON)
-#include <arm_neon.h>
 #endif
 
 namespace marlinox::analysis {
@@ -92,51 +93,9 @@ MX_INLINE Letters classify_portable(const unsigned char* block) noexcept {
     return out;
 }
 
-// --- x86_64 classifications ----------------------------------------------------
+// --- x86_64 classification ------------------------------------------------------
 
 #if defined(__x86_64__)
-
-MX_INLINE Letters classify_sse2(const unsigned char* block) noexcept {
-    const __m128i fold = _mm_set1_epi8(kFold);
-    const __m128i t = _mm_set1_epi8('t'), a = _mm_set1_epi8('a');
-    const __m128i g = _mm_set1_epi8('g'), c = _mm_set1_epi8('c');
-    const auto bits = [](__m128i bytes) {
-        return static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(bytes)));
-    };
-    Letters out;
-    MX_UNROLL for (unsigned part = 0; part < kBlock / 16; ++part) {
-        const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * part));
-        const __m128i bytes = _mm_or_si128(raw, fold);
-        const unsigned shift = 16 * part;
-        out.high |= bits(raw);
-        out.t |= bits(_mm_cmpeq_epi8(bytes, t)) << shift;
-        out.a |= bits(_mm_cmpeq_epi8(bytes, a)) << shift;
-        out.g |= bits(_mm_cmpeq_epi8(bytes, g)) << shift;
-        out.c |= bits(_mm_cmpeq_epi8(bytes, c)) << shift;
-    }
-    return out;
-}
-
-MX_AVX2_TARGET inline Letters classify_avx2(const unsigned char* block) noexcept {
-    const __m256i fold = _mm256_set1_epi8(kFold);
-    const __m256i t = _mm256_set1_epi8('t'), a = _mm256_set1_epi8('a');
-    const __m256i g = _mm256_set1_epi8('g'), c = _mm256_set1_epi8('c');
-    const auto bits = [](__m256i bytes) MX_AVX2_TARGET {
-        return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(bytes)));
-    };
-    Letters out;
-    MX_UNROLL for (unsigned part = 0; part < kBlock / 32; ++part) {
-        const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32 * part));
-        const __m256i bytes = _mm256_or_si256(raw, fold);
-        const unsigned shift = 32 * part;
-        out.high |= bits(raw);
-        out.t |= bits(_mm256_cmpeq_epi8(bytes, t)) << shift;
-        out.a |= bits(_mm256_cmpeq_epi8(bytes, a)) << shift;
-        out.g |= bits(_mm256_cmpeq_epi8(bytes, g)) << shift;
-        out.c |= bits(_mm256_cmpeq_epi8(bytes, c)) << shift;
-    }
-    return out;
-}
 
 MX_AVX512_TARGET inline Letters classify_avx512(const unsigned char* block) noexcept {
     const __m512i raw = _mm512_loadu_si512(block);
@@ -152,71 +111,53 @@ MX_AVX512_TARGET inline Letters classify_avx512(const unsigned char* block) noex
 
 #endif
 
-// --- ARM Advanced SIMD classification ------------------------------------------
-
-#if defined(MARLINOX_HAVE_NEON)
-
-// Bit k of the result is the top bit of byte k of the four vectors, in order.
-MX_NEON_TARGET inline std::uint64_t neon_bits(uint8x16_t v0, uint8x16_t v1, uint8x16_t v2,
-                                                 uint8x16_t v3) noexcept {
-    const uint8x16_t weights = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
-    // Each byte keeps its own weight if its top bit is set, then three rounds
-    // of pairwise sums add eight neighbours into one byte of the mask.
-    const auto weigh = [&](uint8x16_t v) MX_NEON_TARGET {
-        return vandq_u8(vreinterpretq_u8_s8(vshrq_n_s8(vreinterpretq_s8_u8(v), 7)), weights);
-    };
-    const uint8x16_t w0 = weigh(v0), w1 = weigh(v1), w2 = weigh(v2), w3 = weigh(v3);
-    const uint8x8_t s0 = vpadd_u8(vget_low_u8(w0), vget_high_u8(w0));
-    const uint8x8_t s1 = vpadd_u8(vget_low_u8(w1), vget_high_u8(w1));
-    const uint8x8_t s2 = vpadd_u8(vget_low_u8(w2), vget_high_u8(w2));
-    const uint8x8_t s3 = vpadd_u8(vget_low_u8(w3), vget_high_u8(w3));
-    const uint8x8_t q01 = vpadd_u8(s0, s1), q23 = vpadd_u8(s2, s3);
-    const uint8x8_t bytes = vpadd_u8(q01, q23);
-    return vget_lane_u64(vreinterpret_u64_u8(bytes), 0);
-}
-
-MX_NEON_TARGET inline Letters classify_neon(const unsigned char* block) noexcept {
-    uint8x16_t raw[4], bytes[4];
-    MX_UNROLL for (unsigned part = 0; part < 4; ++part) {
-        raw[part] = vld1q_u8(block + 16 * part);
-        bytes[part] = vorrq_u8(raw[part], vdupq_n_u8(kFold));
-    }
-    const auto letter = [&](unsigned char value) MX_NEON_TARGET {
-        const uint8x16_t want = vdupq_n_u8(value);
-        return neon_bits(vceqq_u8(bytes[0], want), vceqq_u8(bytes[1], want),
-                         vceqq_u8(bytes[2], want), vceqq_u8(bytes[3], want));
-    };
-    Letters out;
-    out.high = neon_bits(raw[0], raw[1], raw[2], raw[3]);
-    out.t = letter('t');
-    out.a = letter('a');
-    out.g = letter('g');
-    out.c = letter('c');
-    return out;
-}
-
-#endif
-
 // Bits of `mask` moved down by `by` positions, the low bits of `next` following.
 MX_INLINE std::uint64_t ahead(std::uint64_t mask, std::uint64_t next, unsigned by) noexcept {
     return (mask >> by) | (next << (64 - by));
 }
 
+// The portable level's stops for the grouped scan: the block's letter masks,
+// and the letters of the two bytes after it, which the last windows read.
+template <bool count_acgt>
+class PortableStops {
+public:
+    MX_INLINE stop_scan::BlockStops block(const unsigned char* p) noexcept { return stops<true>(p); }
+    MX_INLINE stop_scan::BlockStops peek(const unsigned char* p) noexcept { return stops<false>(p); }
+    MX_INLINE bool ascii() const noexcept { return high_ == 0; }
+    MX_INLINE std::size_t acgt() const noexcept { return acgt_; }
+    MX_INLINE std::size_t gc() const noexcept { return gc_; }
+
+private:
+    template <bool note>
+    MX_INLINE stop_scan::BlockStops stops(const unsigned char* p) noexcept {
+        const Letters now = classify_portable(p);
+        const auto is = [&](unsigned k, unsigned char letter) {
+            return static_cast<std::uint64_t>((p[kBlock + k] | kFold) == letter);
+        };
+        // Bits 0 and 1: the letters of the two bytes after the block.
+        const std::uint64_t next_t = is(0, 't'), next_c = is(0, 'c');
+        const std::uint64_t next_a = is(0, 'a') | (is(1, 'a') << 1), next_g = is(0, 'g') | (is(1, 'g') << 1);
+        if constexpr (note) {
+            high_ |= now.high;
+            if constexpr (count_acgt) {
+                acgt_ += static_cast<std::size_t>(std::popcount(now.t | now.a | now.g | now.c));
+                gc_ += static_cast<std::size_t>(std::popcount(now.g | now.c));
+            }
+        }
+        const std::uint64_t t1 = ahead(now.t, next_t, 1);
+        const std::uint64_t a1 = ahead(now.a, next_a, 1), a2 = ahead(now.a, next_a, 2);
+        const std::uint64_t g1 = ahead(now.g, next_g, 1), g2 = ahead(now.g, next_g, 2);
+        const std::uint64_t c1 = ahead(now.c, next_c, 1);
+        return {now.t & ((a1 & (a2 | g2)) | (g1 & a2)), a2 & ((t1 & (now.t | now.c)) | (c1 & now.t))};
+    }
+
+    std::uint64_t high_ = 0;
+    std::size_t acgt_ = 0, gc_ = 0;
+};
+
 bool is_acgt(unsigned char byte) noexcept {
     const unsigned char folded = byte | kFold;
     return folded == 'a' || folded == 'c' || folded == 'g' || folded == 't';
-}
-
-// The scan of a text shorter than a codon, which has no window.
-LocatedScan locate_without_windows(std::string_view sequence) noexcept {
-    LocatedScan out;
-    out.ascii = is_ascii(sequence);
-    for (const char byte : sequence) {
-        const unsigned char folded = static_cast<unsigned char>(byte) | kFold;
-        out.acgt += is_acgt(static_cast<unsigned char>(byte)) ? 1 : 0;
-        out.gc += folded == 'g' || folded == 'c' ? 1 : 0;
-    }
-    return out;
 }
 
 // The one scan of every level. The located form also keeps where each class's
@@ -230,7 +171,7 @@ MX_INLINE auto scan(std::string_view sequence) noexcept {
     // No window: an ASCII text this short scores 0. (Upper-casing may lengthen
     // a non-ASCII one, so that one still goes to the literal kernel.)
     if (m < kCodon) {
-        if constexpr (located) return locate_without_windows(sequence);
+        if constexpr (located) return located_scan_without_windows(sequence);
         else return AsciiScan{0, is_ascii(sequence)};
     }
     const auto* bytes = reinterpret_cast<const unsigned char*>(sequence.data());
@@ -295,23 +236,26 @@ MX_INLINE auto scan(std::string_view sequence) noexcept {
 
 }  // namespace
 
+LocatedScan located_scan_without_windows(std::string_view sequence) noexcept {
+    LocatedScan out;
+    out.ascii = is_ascii(sequence);
+    for (const char byte : sequence) {
+        const unsigned char folded = static_cast<unsigned char>(byte) | kFold;
+        out.acgt += is_acgt(static_cast<unsigned char>(byte)) ? 1 : 0;
+        out.gc += folded == 'g' || folded == 'c' ? 1 : 0;
+    }
+    return out;
+}
+
 MX_ENTRY AsciiScan stop_scan_portable(std::string_view sequence) noexcept {
-    return scan<classify_portable, false>(sequence);
+    PortableStops<false> detect;
+    return stop_scan::grouped_scan<false>(sequence, detect);
 }
 MX_ENTRY LocatedScan located_scan_portable(std::string_view sequence) noexcept {
-    return scan<classify_portable, true>(sequence);
+    PortableStops<true> detect;
+    return stop_scan::grouped_scan<true>(sequence, detect);
 }
 #if defined(__x86_64__)
-MX_ENTRY AsciiScan stop_scan_sse2(std::string_view sequence) noexcept { return scan<classify_sse2, false>(sequence); }
-MX_ENTRY LocatedScan located_scan_sse2(std::string_view sequence) noexcept {
-    return scan<classify_sse2, true>(sequence);
-}
-MX_AVX2_TARGET MX_ENTRY AsciiScan stop_scan_avx2(std::string_view sequence) noexcept {
-    return scan<classify_avx2, false>(sequence);
-}
-MX_AVX2_TARGET MX_ENTRY LocatedScan located_scan_avx2(std::string_view sequence) noexcept {
-    return scan<classify_avx2, true>(sequence);
-}
 MX_AVX512_TARGET MX_ENTRY AsciiScan stop_scan_avx512(std::string_view sequence) noexcept {
     return scan<classify_avx512, false>(sequence);
 }
@@ -319,15 +263,6 @@ MX_AVX512_TARGET MX_ENTRY LocatedScan located_scan_avx512(std::string_view seque
     return scan<classify_avx512, true>(sequence);
 }
 #endif
-#if defined(MARLINOX_HAVE_NEON)
-MX_NEON_TARGET MX_ENTRY AsciiScan stop_scan_neon(std::string_view sequence) noexcept {
-    return scan<classify_neon, false>(sequence);
-}
-MX_NEON_TARGET MX_ENTRY LocatedScan located_scan_neon(std::string_view sequence) noexcept {
-    return scan<classify_neon, true>(sequence);
-}
-#endif
-
 namespace {
 
 std::optional<std::size_t> run_if_ascii(AsciiScan result) noexcept {

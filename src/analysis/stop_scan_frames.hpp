@@ -1,7 +1,8 @@
 // What the ASCII stop scans of every level share: the block geometry, the
 // residue classes of window starts, and the per-frame bookkeeping of the widest
-// stop-free gap. Internal to the kernel files stop_free_run_ascii.cpp and
-// stop_free_run_avx512vbmi.cpp.
+// stop-free gap. Internal to the kernel files (stop_free_run_ascii.cpp,
+// stop_free_run_vector.cpp, stop_free_run_avx512vbmi.cpp) and the grouped
+// scan (stop_scan_grouped.hpp).
 #pragma once
 
 #include <algorithm>

@@ -58,13 +58,15 @@ TEST_P(ScanLevels, StopFreeRunMatchesTheLiteralKernel) {
     std::mt19937 rng(20260611);
     std::string all_ascii;
     for (int c = 0; c < 0x80; ++c) all_ascii.push_back(static_cast<char>(c));
-    const std::string_view alphabets[] = {"ACGT", "TA", "TAGCN", "acgtACGT", "TAGta c\n", all_ascii};
+    // Rare stops ("CCCCCGGGGGTA") make gaps wide enough that the scans skip
+    // most stops and find the latest ones again from the text.
+    const std::string_view alphabets[] = {"ACGT", "TA", "TAGCN", "acgtACGT", "TAGta c\n", all_ascii, "CCCCCGGGGGTA"};
     // Lengths around every block edge of the 64-byte scan, short and past a few
     // blocks, then long texts.
     std::vector<std::size_t> lengths;
     for (std::size_t n = 0; n <= 200; ++n) lengths.push_back(n);
     for (std::size_t n = 250; n <= 330; ++n) lengths.push_back(n);
-    for (std::size_t n : {1000u, 4099u, 65536u}) lengths.push_back(n);
+    for (std::size_t n : {1000u, 4099u, 20011u, 65536u}) lengths.push_back(n);
     for (const std::string_view alphabet : alphabets) {
         for (const std::size_t length : lengths) {
             for (int round = 0; round < (length < 200 ? 20 : 3); ++round) {
@@ -96,10 +98,10 @@ TEST_P(ScanLevels, LocatedRunIsTheFirstLongestInScanOrder) {
     std::mt19937 rng(20261207);
     // Few letters make long runs and ties between frames and strands common;
     // "TTAA" texts are rich in stops on both strands.
-    const std::string_view alphabets[] = {"ACGT", "TA", "TAGCN", "acgtNN", "TTAAGC", "CCGG"};
+    const std::string_view alphabets[] = {"ACGT", "TA", "TAGCN", "acgtNN", "TTAAGC", "CCGG", "CCCCCGGGGGTA"};
     std::vector<std::size_t> lengths;
     for (std::size_t n = 0; n <= 200; ++n) lengths.push_back(n);
-    for (std::size_t n : {255u, 256u, 257u, 300u, 1000u, 4099u}) lengths.push_back(n);
+    for (std::size_t n : {255u, 256u, 257u, 300u, 1000u, 4099u, 20011u, 65536u}) lengths.push_back(n);
     for (const std::string_view alphabet : alphabets) {
         for (const std::size_t length : lengths) {
             for (int round = 0; round < (length <= 200 ? 12 : 3); ++round) {
@@ -116,7 +118,7 @@ TEST_P(ScanLevels, LocatedRunIsTheFirstLongestInScanOrder) {
     // Runs of equal length in every frame and strand; long ones, which the
     // scan follows on its branch-free path.
     for (std::size_t shift = 0; shift < 3; ++shift) {
-        for (const std::size_t clear : {63u, 64u, 65u, 300u}) {
+        for (const std::size_t clear : {63u, 64u, 65u, 300u, 1000u}) {
             for (const std::string_view stop : {"TAA", "TTA", "TAATTA"}) {
                 std::string text(shift, 'C');
                 for (int k = 0; k < 4; ++k) text += std::string(stop) + std::string(clear, 'C');
