@@ -292,8 +292,10 @@ def test_internal_failure_is_one_line(tmp_path):
 
 
 def test_interrupt_leaves_whole_rows(tmp_path):
-    with subprocess.Popen([COMMAND, "-"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE) as proc:
+    # A shell without job control starts its background commands with SIGINT
+    # ignored, which the command keeps: give the command a Ctrl-C to handle.
+    with subprocess.Popen([COMMAND, "-"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL)) as proc:
         # The header row shows that the command is running; standard input
         # stays open, so it waits for more records when the signal comes.
         proc.stdin.write(GOOD * 1000)
