@@ -290,10 +290,11 @@ def _stalled_input(output):
 def _signal_while_reading(signum, ignored_at_start=False):
     """A signal while the command waits for more input after some rows."""
     def start(args, tmp_path):
-        def ignore():
-            signal.signal(signum, signal.SIG_IGN)
+        def disposition():
+            # Whatever the test runner's own shell left it at.
+            signal.signal(signum, signal.SIG_IGN if ignored_at_start else signal.SIG_DFL)
         with subprocess.Popen([COMMAND, *args, "-"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, preexec_fn=ignore if ignored_at_start else None) as proc:
+                              stderr=subprocess.PIPE, preexec_fn=disposition) as proc:
             proc.stdin.write(GOOD * 1000)
             proc.stdin.flush()
             _wait_for_header(proc)
