@@ -356,7 +356,9 @@ def _few_threads(*limit):
 def _can_drop_to_nobody():
     if os.geteuid() != 0 or not shutil.which("setpriv") or not shutil.which("prlimit"):
         return False
-    probe = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "true"],
+    # The command itself, which may lie where nobody can reach it (a
+    # private temporary directory).
+    probe = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", COMMAND, "--version"],
                            capture_output=True, timeout=TIMEOUT)
     return probe.returncode == 0
 
