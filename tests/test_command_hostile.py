@@ -354,7 +354,7 @@ def _few_threads(*limit):
 
 
 def _can_drop_to_nobody():
-    if os.geteuid() != 0 or not shutil.which("setpriv") or not shutil.which("prlimit"):
+    if COMMAND is None or os.geteuid() != 0 or not shutil.which("setpriv") or not shutil.which("prlimit"):
         return False
     # The command itself, which may lie where nobody can reach it (a
     # private temporary directory).
