@@ -356,9 +356,14 @@ def _few_threads(*limit):
 def _can_drop_to_nobody():
     if COMMAND is None or os.geteuid() != 0 or not shutil.which("setpriv") or not shutil.which("prlimit"):
         return False
-    # The command itself, which may lie where nobody can reach it (a
-    # private temporary directory).
-    probe = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", COMMAND, "--version"],
+    # The command may lie where nobody can reach it (a private temporary
+    # directory): every directory on its path must let others through.
+    path = os.path.realpath(COMMAND)
+    while path != "/":
+        if not os.stat(path).st_mode & 0o001:
+            return False
+        path = os.path.dirname(path)
+    probe = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "true"],
                            capture_output=True, timeout=TIMEOUT)
     return probe.returncode == 0
 
