@@ -282,7 +282,10 @@ def _stalled_input(output):
                 # write waits here until the deadline.
                 status = proc.wait(DEADLINE)
             finally:
-                proc.stdin.close()
+                try:
+                    proc.stdin.close()
+                except BrokenPipeError:
+                    pass  # what was left unread in the pipe's buffer
             return status, b"", proc.stderr.read()
     return start
 
