@@ -13,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 python=${PYTHON:-python3.14}
 arch=${MARLINOX_ARCH:-$(uname -m)}
-step() { printf '\n=== [%s] %s\n' "$arch" "$*"; }
+step() { printf '\n=== [%s] %s %s\n' "$arch" "$(date +%T)" "$*"; }
 pytest_args=(-q -p no:cacheprovider -o addopts=)
 reports=$PWD/build/reliability
 rm -rf "$reports" && mkdir -p "$reports"

@@ -17,7 +17,7 @@ export MARLINOX_ARCH=$arch PYTHON=$python
 full=0
 [ "${1:-}" = "--full" ] && full=1
 
-step() { printf '\n=== [%s] %s\n' "$arch" "$*"; }
+step() { printf '\n=== [%s] %s %s\n' "$arch" "$(date +%T)" "$*"; }
 export -f step
 
 step "build"
