@@ -363,6 +363,7 @@ def test_floats_as_python_repr():
     patterns += [struct.unpack("<Q", struct.pack("<d", v))[0] for v in specials]
     patterns = [p & (2**64 - 1) for p in patterns]
     patterns = [p for p in patterns if (p >> 52) & 0x7FF != 0x7FF or p & (2**52 - 1) == 0]  # no NaN payloads
+    patterns *= 2  # the second time, what the formatter remembers of the first
     result = subprocess.run([formatter], input="".join(f"{p:016x}\n" for p in patterns).encode(),
                             capture_output=True, timeout=TIMEOUT, check=True)
     got = result.stdout.decode().splitlines()

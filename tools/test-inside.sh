@@ -50,11 +50,12 @@ step "wheel in a fresh virtual environment"
 tools/wheel-test.sh
 
 if [ $full = 1 ]; then
+    # The wheel's build tree: pip's front end, not a third compilation.
     step "pip install . into a fresh virtual environment"
     venv=$(mktemp -d /tmp/marlinox-pip.XXXXXX)
     "$python" -m venv --system-site-packages "$venv"
     "$venv/bin/pip" install -q --no-build-isolation --no-index --no-deps \
-        --config-settings=build-dir="build/$arch-pip" .
+        --config-settings=build-dir="build/$arch-wheel" .
     [ -z "${MARLINOX_EXPECT_COMMAND:-}" ] || [ -x "$venv/bin/marlinox" ] ||
         { echo "pip install . gave no marlinox command" >&2; exit 1; }
     (cd "$venv" && unset PYTHONPATH MARLINOX_BUILD_DIR && MARLINOX_COMMAND=$([ -x "$venv/bin/marlinox" ] && echo "$venv/bin/marlinox") \

@@ -26,10 +26,12 @@
 namespace marlinox::analysis {
 
 // The stop-free run of an ASCII text, and whether every byte was below 0x80
-// (the run is only meaningful then).
+// (the run is only meaningful then); `gc`, the bytes that are G or C in either
+// case, only from the scan that counts them.
 struct AsciiScan {
     std::size_t run = 0;
     bool ascii = true;
+    std::size_t gc = 0;
 };
 
 // The located scan: the same run, where its first occurrence in scan order
@@ -55,6 +57,8 @@ using LocatedScanKernel = LocatedScan (*)(std::string_view sequence) noexcept;
 struct LevelKernels {
     CountGcKernel count_gc;
     StopScanKernel stop_scan;
+    // The same scan counting G and C from the loads that find the stops.
+    StopScanKernel stop_scan_with_gc;
     LocatedScanKernel located_scan;
 };
 
@@ -66,22 +70,28 @@ const LevelKernels& selected_kernels() noexcept;
 
 std::size_t count_gc_portable(const unsigned char* bytes, std::size_t n) noexcept;
 AsciiScan stop_scan_portable(std::string_view sequence) noexcept;
+AsciiScan stop_scan_with_gc_portable(std::string_view sequence) noexcept;
 LocatedScan located_scan_portable(std::string_view sequence) noexcept;
 #if defined(__x86_64__)
 std::size_t count_gc_sse2(const unsigned char* bytes, std::size_t n) noexcept;
 AsciiScan stop_scan_sse2(std::string_view sequence) noexcept;
+AsciiScan stop_scan_with_gc_sse2(std::string_view sequence) noexcept;
 LocatedScan located_scan_sse2(std::string_view sequence) noexcept;
 MX_AVX2_TARGET std::size_t count_gc_avx2(const unsigned char* bytes, std::size_t n) noexcept;
 MX_AVX2_TARGET AsciiScan stop_scan_avx2(std::string_view sequence) noexcept;
+MX_AVX2_TARGET AsciiScan stop_scan_with_gc_avx2(std::string_view sequence) noexcept;
 MX_AVX2_TARGET LocatedScan located_scan_avx2(std::string_view sequence) noexcept;
 MX_AVX512_TARGET std::size_t count_gc_avx512(const unsigned char* bytes, std::size_t n) noexcept;
 MX_AVX512_TARGET AsciiScan stop_scan_avx512(std::string_view sequence) noexcept;
+MX_AVX512_TARGET AsciiScan stop_scan_with_gc_avx512(std::string_view sequence) noexcept;
 MX_AVX512_TARGET LocatedScan located_scan_avx512(std::string_view sequence) noexcept;
 MX_AVX512VBMI_TARGET AsciiScan stop_scan_avx512vbmi(std::string_view sequence) noexcept;
+MX_AVX512VBMI_TARGET AsciiScan stop_scan_with_gc_avx512vbmi(std::string_view sequence) noexcept;
 #endif
 #if defined(MARLINOX_HAVE_NEON)
 MX_NEON_TARGET std::size_t count_gc_neon(const unsigned char* bytes, std::size_t n) noexcept;
 MX_NEON_TARGET AsciiScan stop_scan_neon(std::string_view sequence) noexcept;
+MX_NEON_TARGET AsciiScan stop_scan_with_gc_neon(std::string_view sequence) noexcept;
 MX_NEON_TARGET LocatedScan located_scan_neon(std::string_view sequence) noexcept;
 #endif
 

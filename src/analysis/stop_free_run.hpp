@@ -34,6 +34,19 @@ std::size_t stop_free_run_ascii(std::string_view sequence) noexcept;
 std::optional<std::size_t> stop_free_run_if_ascii(std::string_view sequence) noexcept;
 std::optional<std::size_t> stop_free_run_if_ascii(std::string_view sequence, ScanLevel level) noexcept;
 
+// The run and the count of bytes that are G or C (calculate_gc_content_single's
+// count) of a text whose bytes are all below 0x80, from one pass over the text
+// where the level allows; nothing otherwise. The second form runs the given
+// instruction set, as stop_free_run_if_ascii's does.
+struct RunAndGc {
+    std::size_t run = 0;
+    std::size_t gc_bytes = 0;
+
+    bool operator==(const RunAndGc&) const = default;
+};
+std::optional<RunAndGc> stop_free_run_and_gc_if_ascii(std::string_view sequence) noexcept;
+std::optional<RunAndGc> stop_free_run_and_gc_if_ascii(std::string_view sequence, ScanLevel level) noexcept;
+
 // Where the longest stop-free run lies, found by the same scan that measures
 // it. Among the runs of that length, the first in the order forward frames 0,
 // 1, 2, then reverse frames 0, 1, 2, within a frame by increasing position on

@@ -118,7 +118,7 @@ MX_INLINE std::uint64_t ahead(std::uint64_t mask, std::uint64_t next, unsigned b
 
 // The portable level's stops for the grouped scan: the block's letter masks,
 // and the letters of the two bytes after it, which the last windows read.
-template <bool count_acgt>
+template <stop_scan::Count count>
 class PortableStops {
 public:
     MX_INLINE stop_scan::BlockStops block(const unsigned char* p) noexcept { return stops<true>(p); }
@@ -139,10 +139,9 @@ private:
         const std::uint64_t next_a = is(0, 'a') | (is(1, 'a') << 1), next_g = is(0, 'g') | (is(1, 'g') << 1);
         if constexpr (note) {
             high_ |= now.high;
-            if constexpr (count_acgt) {
+            if constexpr (count != stop_scan::Count::none) gc_ += static_cast<std::size_t>(std::popcount(now.g | now.c));
+            if constexpr (count == stop_scan::Count::letters)
                 acgt_ += static_cast<std::size_t>(std::popcount(now.t | now.a | now.g | now.c));
-                gc_ += static_cast<std::size_t>(std::popcount(now.g | now.c));
-            }
         }
         const std::uint64_t t1 = ahead(now.t, next_t, 1);
         const std::uint64_t a1 = ahead(now.a, next_a, 1), a2 = ahead(now.a, next_a, 2);
@@ -248,16 +247,27 @@ LocatedScan located_scan_without_windows(std::string_view sequence) noexcept {
 }
 
 MX_ENTRY AsciiScan stop_scan_portable(std::string_view sequence) noexcept {
-    PortableStops<false> detect;
+    PortableStops<stop_scan::Count::none> detect;
     return stop_scan::grouped_scan<false>(sequence, detect);
 }
+MX_ENTRY AsciiScan stop_scan_with_gc_portable(std::string_view sequence) noexcept {
+    PortableStops<stop_scan::Count::gc> detect;
+    return stop_scan::grouped_scan_with_gc(sequence, detect);
+}
 MX_ENTRY LocatedScan located_scan_portable(std::string_view sequence) noexcept {
-    PortableStops<true> detect;
+    PortableStops<stop_scan::Count::letters> detect;
     return stop_scan::grouped_scan<true>(sequence, detect);
 }
 #if defined(__x86_64__)
 MX_AVX512_TARGET MX_ENTRY AsciiScan stop_scan_avx512(std::string_view sequence) noexcept {
     return scan<classify_avx512, false>(sequence);
+}
+// The avx512 scans keep their own loop; the GC kernel reads the text again,
+// from the cache for a short text.
+MX_AVX512_TARGET MX_ENTRY AsciiScan stop_scan_with_gc_avx512(std::string_view sequence) noexcept {
+    AsciiScan scan = stop_scan_avx512(sequence);
+    scan.gc = count_gc_avx512(reinterpret_cast<const unsigned char*>(sequence.data()), sequence.size());
+    return scan;
 }
 MX_AVX512_TARGET MX_ENTRY LocatedScan located_scan_avx512(std::string_view sequence) noexcept {
     return scan<classify_avx512, true>(sequence);
@@ -282,6 +292,23 @@ std::optional<std::size_t> stop_free_run_if_ascii(std::string_view sequence) noe
 
 std::optional<std::size_t> stop_free_run_if_ascii(std::string_view sequence, ScanLevel level) noexcept {
     return run_if_ascii(kernels_for(level).stop_scan(sequence));
+}
+
+namespace {
+
+std::optional<RunAndGc> run_and_gc_if_ascii(AsciiScan scan) noexcept {
+    if (!scan.ascii) return std::nullopt;
+    return RunAndGc{scan.run, scan.gc};
+}
+
+}  // namespace
+
+std::optional<RunAndGc> stop_free_run_and_gc_if_ascii(std::string_view sequence) noexcept {
+    return run_and_gc_if_ascii(selected_kernels().stop_scan_with_gc(sequence));
+}
+
+std::optional<RunAndGc> stop_free_run_and_gc_if_ascii(std::string_view sequence, ScanLevel level) noexcept {
+    return run_and_gc_if_ascii(kernels_for(level).stop_scan_with_gc(sequence));
 }
 
 namespace {

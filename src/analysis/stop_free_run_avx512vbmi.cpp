@@ -179,6 +179,13 @@ MX_AVX512VBMI_TARGET MX_ENTRY AsciiScan stop_scan_avx512vbmi(std::string_view se
     return scan_avx512vbmi(sequence);
 }
 
+// As the avx512 level does: the GC kernel after the scan.
+MX_AVX512VBMI_TARGET MX_ENTRY AsciiScan stop_scan_with_gc_avx512vbmi(std::string_view sequence) noexcept {
+    AsciiScan scan = stop_scan_avx512vbmi(sequence);
+    scan.gc = count_gc_avx512(reinterpret_cast<const unsigned char*>(sequence.data()), sequence.size());
+    return scan;
+}
+
 }  // namespace marlinox::analysis
 
 #endif

@@ -26,6 +26,7 @@ namespace marlinox::analysis {
 namespace {
 
 using stop_scan::BlockStops;
+using stop_scan::Count;
 using stop_scan::grouped_scan;
 using stop_scan::kBlock;
 
@@ -44,8 +45,8 @@ MX_INLINE void combine(const V& t0, const V& c0, const V& a1, const V& g1, const
 
 #if defined(__x86_64__)
 
-// `count_acgt`: block() also counts the bytes that are A, C, G or T.
-template <bool count_acgt>
+// `count`: what block() counts besides the stops (stop_scan::Count).
+template <Count count>
 class Sse2Stops {
 public:
     MX_INLINE BlockStops block(const unsigned char* p) noexcept { return stops<true>(p); }
@@ -75,11 +76,14 @@ private:
             out.reverse |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(reverse))) << shift;
             if constexpr (note) {
                 high_ = _mm_or_si128(high_, raw);
-                if constexpr (count_acgt) {
+                if constexpr (count != Count::none) {
                     const __m128i gc = _mm_or_si128(c0, _mm_cmpeq_epi8(x0, g));
-                    const __m128i letters = _mm_or_si128(_mm_or_si128(t0, gc), _mm_cmpeq_epi8(x0, a));
-                    acgt_ += static_cast<std::size_t>(std::popcount(static_cast<unsigned>(_mm_movemask_epi8(letters))));
                     gc_ += static_cast<std::size_t>(std::popcount(static_cast<unsigned>(_mm_movemask_epi8(gc))));
+                    if constexpr (count == Count::letters) {
+                        const __m128i letters = _mm_or_si128(_mm_or_si128(t0, gc), _mm_cmpeq_epi8(x0, a));
+                        acgt_ += static_cast<std::size_t>(
+                            std::popcount(static_cast<unsigned>(_mm_movemask_epi8(letters))));
+                    }
                 }
             }
         }
@@ -90,7 +94,7 @@ private:
     std::size_t acgt_ = 0, gc_ = 0;
 };
 
-template <bool count_acgt>
+template <Count count>
 class Avx2Stops {
 public:
     MX_AVX2_TARGET Avx2Stops() noexcept : high_(_mm256_setzero_si256()) {}
@@ -121,12 +125,14 @@ private:
             out.reverse |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(reverse))) << shift;
             if constexpr (note) {
                 high_ = _mm256_or_si256(high_, raw);
-                if constexpr (count_acgt) {
+                if constexpr (count != Count::none) {
                     const __m256i gc = c0 | _mm256_cmpeq_epi8(x0, g);
-                    const __m256i letters = t0 | gc | _mm256_cmpeq_epi8(x0, a);
-                    acgt_ += static_cast<std::size_t>(
-                        std::popcount(static_cast<std::uint32_t>(_mm256_movemask_epi8(letters))));
                     gc_ += static_cast<std::size_t>(std::popcount(static_cast<std::uint32_t>(_mm256_movemask_epi8(gc))));
+                    if constexpr (count == Count::letters) {
+                        const __m256i letters = t0 | gc | _mm256_cmpeq_epi8(x0, a);
+                        acgt_ += static_cast<std::size_t>(
+                            std::popcount(static_cast<std::uint32_t>(_mm256_movemask_epi8(letters))));
+                    }
                 }
             }
         }
@@ -155,7 +161,7 @@ MX_NEON_TARGET inline std::uint64_t bits_of(uint8x8_t low, uint8x8_t high) noexc
     return vget_lane_u64(vreinterpret_u64_u8(vpadd_u8(low, high)), 0);
 }
 
-template <bool count_acgt>
+template <Count count>
 class NeonStops {
 public:
     MX_NEON_TARGET NeonStops() noexcept : high_(vdupq_n_u8(0)) {}
@@ -194,24 +200,23 @@ private:
                 reverse_parts[k] = weighed_pairs(reverse_lanes);
                 if constexpr (note) {
                     high_ = vorrq_u8(high_, raw);
-                    if constexpr (count_acgt) {
+                    if constexpr (count != Count::none) {
                         const uint8x16_t gc_lanes = c0 | vceqq_u8(x0, g);
-                        letter_parts[k] = weighed_pairs(t0 | gc_lanes | vceqq_u8(x0, a));
                         gc_parts[k] = weighed_pairs(gc_lanes);
+                        if constexpr (count == Count::letters)
+                            letter_parts[k] = weighed_pairs(t0 | gc_lanes | vceqq_u8(x0, a));
                     }
                 }
             }
             forward[half] = vpadd_u8(forward_parts[0], forward_parts[1]);
             reverse[half] = vpadd_u8(reverse_parts[0], reverse_parts[1]);
-            if constexpr (note && count_acgt) {
-                letters[half] = vpadd_u8(letter_parts[0], letter_parts[1]);
-                gc[half] = vpadd_u8(gc_parts[0], gc_parts[1]);
-            }
+            if constexpr (note && count != Count::none) gc[half] = vpadd_u8(gc_parts[0], gc_parts[1]);
+            if constexpr (note && count == Count::letters) letters[half] = vpadd_u8(letter_parts[0], letter_parts[1]);
         }
-        if constexpr (note && count_acgt) {
-            acgt_ += static_cast<std::size_t>(std::popcount(bits_of(letters[0], letters[1])));
+        if constexpr (note && count != Count::none)
             gc_ += static_cast<std::size_t>(std::popcount(bits_of(gc[0], gc[1])));
-        }
+        if constexpr (note && count == Count::letters)
+            acgt_ += static_cast<std::size_t>(std::popcount(bits_of(letters[0], letters[1])));
         return {bits_of(forward[0], forward[1]), bits_of(reverse[0], reverse[1])};
     }
 
@@ -225,29 +230,41 @@ private:
 
 #if defined(__x86_64__)
 MX_ENTRY AsciiScan stop_scan_sse2(std::string_view sequence) noexcept {
-    Sse2Stops<false> detect;
+    Sse2Stops<Count::none> detect;
     return grouped_scan<false>(sequence, detect);
 }
+MX_ENTRY AsciiScan stop_scan_with_gc_sse2(std::string_view sequence) noexcept {
+    Sse2Stops<Count::gc> detect;
+    return stop_scan::grouped_scan_with_gc(sequence, detect);
+}
 MX_ENTRY LocatedScan located_scan_sse2(std::string_view sequence) noexcept {
-    Sse2Stops<true> detect;
+    Sse2Stops<Count::letters> detect;
     return grouped_scan<true>(sequence, detect);
 }
 MX_AVX2_TARGET MX_ENTRY AsciiScan stop_scan_avx2(std::string_view sequence) noexcept {
-    Avx2Stops<false> detect;
+    Avx2Stops<Count::none> detect;
     return grouped_scan<false>(sequence, detect);
 }
+MX_AVX2_TARGET MX_ENTRY AsciiScan stop_scan_with_gc_avx2(std::string_view sequence) noexcept {
+    Avx2Stops<Count::gc> detect;
+    return stop_scan::grouped_scan_with_gc(sequence, detect);
+}
 MX_AVX2_TARGET MX_ENTRY LocatedScan located_scan_avx2(std::string_view sequence) noexcept {
-    Avx2Stops<true> detect;
+    Avx2Stops<Count::letters> detect;
     return grouped_scan<true>(sequence, detect);
 }
 #endif
 #if defined(MARLINOX_HAVE_NEON)
 MX_NEON_TARGET MX_ENTRY AsciiScan stop_scan_neon(std::string_view sequence) noexcept {
-    NeonStops<false> detect;
+    NeonStops<Count::none> detect;
     return grouped_scan<false>(sequence, detect);
 }
+MX_NEON_TARGET MX_ENTRY AsciiScan stop_scan_with_gc_neon(std::string_view sequence) noexcept {
+    NeonStops<Count::gc> detect;
+    return stop_scan::grouped_scan_with_gc(sequence, detect);
+}
 MX_NEON_TARGET MX_ENTRY LocatedScan located_scan_neon(std::string_view sequence) noexcept {
-    NeonStops<true> detect;
+    NeonStops<Count::letters> detect;
     return grouped_scan<true>(sequence, detect);
 }
 #endif

@@ -26,6 +26,10 @@
 
 namespace marlinox::analysis::stop_scan {
 
+// What a detector's block() counts besides the stops: nothing; the bytes that
+// are G or C; those and the bytes that are A, C, G or T (either case).
+enum class Count { none, gc, letters };
+
 // Forward and reverse stops of the windows that start in one block.
 struct BlockStops {
     std::uint64_t forward = 0, reverse = 0;
@@ -232,6 +236,15 @@ MX_INLINE auto grouped_scan(std::string_view sequence, Detector& detect) noexcep
     } else {
         return AsciiScan{std::max(forward.widest, reverse.widest) / kCodon, detect.ascii()};
     }
+}
+
+// The plain scan with the G and C bytes counted by a detector that counts
+// them (Count::gc); a text shorter than a codon has no block to count in.
+template <class Detector>
+MX_INLINE AsciiScan grouped_scan_with_gc(std::string_view sequence, Detector& detect) noexcept {
+    AsciiScan scan = grouped_scan<false>(sequence, detect);
+    scan.gc = sequence.size() < kCodon ? located_scan_without_windows(sequence).gc : detect.gc();
+    return scan;
 }
 
 }  // namespace marlinox::analysis::stop_scan

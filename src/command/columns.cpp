@@ -32,11 +32,6 @@ std::span<const Column> default_columns() noexcept { return kDefault; }
 
 std::string_view column_name(Column column) noexcept { return kNames[static_cast<std::size_t>(column)]; }
 
-bool Layout::is_default_table() const {
-    return format == Format::tsv && header && !min_run && !max_evalue &&
-           std::equal(columns.begin(), columns.end(), kDefault.begin(), kDefault.end());
-}
-
 bool Layout::locates() const {
     return format != Format::tsv || std::any_of(columns.begin(), columns.end(), is_location);
 }

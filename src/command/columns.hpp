@@ -41,8 +41,6 @@ struct Layout {
     // Per input file, as the file column writes it.
     std::vector<std::string> file_names;
 
-    // The table written when no option chose otherwise.
-    bool is_default_table() const;
     // Something written needs the run's location or the count of bytes other
     // than ACGT, which the located scan gives.
     bool locates() const;

@@ -1,5 +1,6 @@
 #include "command/float_repr.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -14,7 +15,9 @@ void append_float_repr(std::string& out, double value) {
     out.append(text, static_cast<std::size_t>(write_float_repr(text, value) - text));
 }
 
-char* write_float_repr(char* to, double value) noexcept {
+namespace {
+
+char* format_float_repr(char* to, double value) noexcept {
     const auto put = [&to](const char* from, std::size_t n) {
         std::memcpy(to, from, n);
         to += n;
@@ -71,6 +74,33 @@ char* write_float_repr(char* to, double value) noexcept {
         put(fraction + after_first, fraction_digits - after_first);
     }
     return to;
+}
+
+// The texts of recently written values, per thread: a table of reads holds
+// few distinct values (a fraction of 150 bases takes at most 151), and looking
+// one up costs a fraction of finding its shortest digits again. Direct-mapped
+// on the value's bits; a slot with length 0 is empty.
+struct CachedText {
+    std::uint64_t bits;
+    std::uint8_t length;
+    char text[kMaxFloatReprLength - 1];
+};
+static_assert(kMaxFloatReprLength - 1 <= 255);
+constexpr unsigned kCacheBits = 10;
+thread_local CachedText cache[std::size_t{1} << kCacheBits];
+
+}  // namespace
+
+char* write_float_repr(char* to, double value) noexcept {
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    CachedText& slot = cache[(bits * 0x9E3779B97F4A7C15u) >> (64 - kCacheBits)];
+    if (slot.bits != bits || slot.length == 0) {
+        char* const end = format_float_repr(slot.text, value);
+        slot.bits = bits;
+        slot.length = static_cast<std::uint8_t>(end - slot.text);
+    }
+    std::memcpy(to, slot.text, sizeof slot.text);
+    return to + slot.length;
 }
 
 void append_count(std::string& out, std::uint64_t value) {

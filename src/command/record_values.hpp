@@ -43,8 +43,11 @@ inline RecordValues record_values(std::string_view sequence, bool locate) {
         // The same count as the GC kernel's, taken in the located scan's pass.
         values.gc_fraction = analysis::gc_fraction(located->gc_bytes, values.length);
     } else {
-        values.gc_fraction = analysis::calculate_gc_content_single(sequence);
-        values.located.run = analysis::calculate_stop_free_run_single(sequence);
+        // One pass for both; the same counts as the GC and run kernels'.
+        const std::optional<analysis::RunAndGc> scanned = analysis::stop_free_run_and_gc_if_ascii(sequence);
+        if (!scanned) fail("a sequence with a byte from 0x80 up reached the stop scan");
+        values.gc_fraction = analysis::gc_fraction(scanned->gc_bytes, values.length);
+        values.located.run = scanned->run;
     }
     values.ratio = analysis::run_ratio(values.located.run, values.length);
     values.no_stop = analysis::no_stop_per_codon(values.gc_fraction);

@@ -41,26 +41,6 @@ std::vector<RecordRange> cut_ranges(const Batch& batch, std::size_t threads) {
     return ranges;
 }
 
-}  // namespace
-
-void append_row(std::string& out, std::string_view identifier, std::string_view sequence) {
-    const RecordValues values = record_values(sequence, false);
-    out += identifier;
-    out += '\t';
-    append_count(out, values.length);
-    out += '\t';
-    append_float_repr(out, values.gc_fraction);
-    out += '\t';
-    append_count(out, values.stop_free_run());
-    out += '\t';
-    append_float_repr(out, values.ratio);
-    out += '\t';
-    append_float_repr(out, values.probability);
-    out += '\n';
-}
-
-namespace {
-
 // A location field: empty when there is no run to locate.
 char* write_located_count(char* to, const RecordValues& values, std::uint64_t value) noexcept {
     return values.stop_free_run() != 0 ? write_count(to, value) : to;
@@ -134,7 +114,6 @@ void append_record(std::string& out, const Layout& layout, bool locate, std::str
 
 parallel::OrderedResults<std::string> table_rows(const Batch& batch, std::size_t threads, const Layout& layout) {
     const std::vector<RecordRange> ranges = cut_ranges(batch, threads);
-    const bool default_table = layout.is_default_table();
     const bool locate = layout.locates();
     return parallel::parallel_ordered_map(std::span<const RecordRange>(ranges), [&](const RecordRange& range) {
         std::string rows;
@@ -145,11 +124,8 @@ parallel::OrderedResults<std::string> table_rows(const Batch& batch, std::size_t
         rows.reserve(identifier_bytes + range.count * (5 + 2 * 20 + 3 * 24));
         for (std::size_t i = range.first; i != range.first + range.count; ++i) {
             const RecordSpan& record = batch.records[i];
-            if (default_table)
-                append_row(rows, batch.identifier(record), batch.sequence(record));
-            else
-                append_record(rows, layout, locate, layout.file_names[record.file], batch.identifier(record),
-                              batch.sequence(record));
+            append_record(rows, layout, locate, layout.file_names[record.file], batch.identifier(record),
+                          batch.sequence(record));
         }
         return rows;
     });

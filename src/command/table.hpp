@@ -11,13 +11,10 @@
 
 namespace marlinox::command {
 
-// The row of one record in the default table. Throws InternalFailure as the
-// kernels do.
-void append_row(std::string& out, std::string_view identifier, std::string_view sequence);
-
 // What `layout` writes for one record read from `file` (its name as the file
 // column writes it): a row, a BED line, a FASTA record, or nothing when the
 // record is filtered out or, in the formats other than tsv, has no run.
+// Throws InternalFailure as the kernels do.
 // `locate` is layout.locates(), asked once per batch.
 void append_record(std::string& out, const Layout& layout, bool locate, std::string_view file,
                    std::string_view identifier, std::string_view sequence);

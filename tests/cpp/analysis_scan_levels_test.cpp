@@ -74,6 +74,7 @@ TEST_P(ScanLevels, StopFreeRunMatchesTheLiteralKernel) {
                 const std::optional<std::size_t> run = stop_free_run_if_ascii(text, GetParam());
                 ASSERT_TRUE(run.has_value()) << text;
                 ASSERT_EQ(*run, stop_free_run_literal(text)) << text;
+                ASSERT_EQ(stop_free_run_and_gc_if_ascii(text, GetParam()), (RunAndGc{*run, literal_gc(text)})) << text;
             }
         }
     }

@@ -84,6 +84,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const Outcome scanned{run, run ? std::string() : plain.failure};
         if (is_ascii(sequence) ? scanned != plain : run.has_value())
             disagree(std::string(scan_level_name(level)).c_str(), scanned, plain);
+        // The scan that counts G and C too: the same run, the GC kernel's count.
+        const std::optional<RunAndGc> counted = stop_free_run_and_gc_if_ascii(sequence, level);
+        if (counted.has_value() != run.has_value() ||
+            (counted && (counted->run != *run ||
+                         gc_fraction(counted->gc_bytes, sequence.size()) != plain_gc_fraction(sequence))))
+            disagree("the scan counting G and C", scanned, plain);
     }
     if (is_ascii(sequence)) {
         const LocatedRun expected = located_by_definition(sequence);
