@@ -23,9 +23,6 @@
 namespace marlinox::analysis {
 namespace {
 
-// 'G' | 0x20 == 'g' and 'C' | 0x20 == 'c'; no other byte folds onto either.
-constexpr unsigned char kFold = 0x20;
-
 // Vector loops count in 8-bit lanes, emptied before any lane can wrap.
 constexpr std::size_t kMaxLaneCount = 255;
 

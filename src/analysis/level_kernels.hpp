@@ -25,6 +25,9 @@
 
 namespace marlinox::analysis {
 
+// 'T' | 0x20 == 't', and no other byte folds onto it; the same for a, c, g.
+inline constexpr unsigned char kFold = 0x20;
+
 // The stop-free run of an ASCII text, and whether every byte was below 0x80
 // (the run is only meaningful then); `gc`, the bytes that are G or C in either
 // case, only from the scan that counts them.

@@ -58,9 +58,6 @@ struct Letters {
     std::uint64_t high = 0;
 };
 
-// 'T' | 0x20 == 't', and no other byte folds onto it; the same for a, g, c.
-constexpr unsigned char kFold = 0x20;
-
 // --- Portable classification ---------------------------------------------------
 
 constexpr std::uint64_t kOnes = 0x0101010101010101u;

@@ -30,9 +30,6 @@ using stop_scan::Count;
 using stop_scan::grouped_scan;
 using stop_scan::kBlock;
 
-// 'T' | 0x20 == 't', and no other byte folds onto it; the same for a, g, c.
-constexpr char kFold = 0x20;
-
 // The stop formulas on lanes that hold, per window, whether its first, second
 // and third bytes are each letter: TAA, TAG, TGA forward; TTA, CTA, TCA reverse.
 // (The vector types take & and | lane by lane.)
