@@ -47,9 +47,12 @@ build() {
     fi
 }
 
-build kernels_fuzz tests/fuzz/stop_free_run_fuzz.cpp
-build kernels_fuzz_portable tests/fuzz/stop_free_run_fuzz.cpp -DMARLINOX_PORTABLE_SCAN
+# The kernel harnesses and the command's compile side by side, on two cores.
+(build kernels_fuzz tests/fuzz/stop_free_run_fuzz.cpp &&
+    build kernels_fuzz_portable tests/fuzz/stop_free_run_fuzz.cpp -DMARLINOX_PORTABLE_SCAN) &
+kernels=$!
 build command_fuzz tests/fuzz/command_fuzz.cpp
+wait "$kernels"
 
 status=0
 summary=()

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Build the wheel, install it into a fresh virtual environment and run the test
-# suite against the installed module, not the build tree.
+# suite, or the given test files, against the installed module, not the build
+# tree.
+#
+#   tools/wheel-test.sh [TEST_FILE...]
 #
 # The wheel goes to build/<arch>-dist; CMake builds in build/<arch>-wheel,
 # which is kept between runs so that a rebuild only compiles what changed.
@@ -33,7 +36,8 @@ echo "wheel: ${wheel#"$PWD"/}"
 "$python" -m venv --system-site-packages "$venv"
 "$venv/bin/pip" install -q --no-index --no-deps "$wheel"
 
-tests=$PWD/tests
+tests=("$PWD/tests")
+[ $# -eq 0 ] || tests=("${@/#/$PWD/}")
 cd "$venv"
 # Nothing from the work tree may reach the installed copy.
 unset PYTHONPATH MARLINOX_BUILD_DIR MARLINOX_HOOKS
@@ -60,4 +64,4 @@ elif [ -n "${MARLINOX_EXPECT_COMMAND:-}" ]; then
     exit 1
 fi
 MARLINOX_COMMAND=$command MARLINOX_INSTALLED=1 "$venv/bin/python" -m pytest -q -p no:cacheprovider -o addopts= \
-    --rootdir="$venv" "$tests"
+    --rootdir="$venv" "${tests[@]}"
