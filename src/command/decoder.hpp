@@ -23,6 +23,8 @@ public:
     virtual std::size_t read(char* buffer, std::size_t size) = 0;
     // Bytes of the file consumed so far.
     virtual std::uint64_t file_position() const = 0;
+    // Whether read() only copies the file's bytes.
+    virtual bool plain() const noexcept { return false; }
 };
 
 // A failure that waits until the bytes decoded before it have been returned.

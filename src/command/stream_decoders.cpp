@@ -21,6 +21,7 @@ public:
     explicit PlainDecoder(std::unique_ptr<FileInput> input) : input_(std::move(input)) {}
     std::size_t read(char* buffer, std::size_t size) override { return input_->read_into(buffer, size); }
     std::uint64_t file_position() const override { return input_->position(); }
+    bool plain() const noexcept override { return true; }
 
 private:
     std::unique_ptr<FileInput> input_;
