@@ -86,7 +86,7 @@ struct CachedText {
     char text[kMaxFloatReprLength - 1];
 };
 static_assert(kMaxFloatReprLength - 1 <= 255);
-constexpr unsigned kCacheBits = 10;
+constexpr unsigned kCacheBits = 12;
 thread_local CachedText cache[std::size_t{1} << kCacheBits];
 
 }  // namespace
