@@ -2,10 +2,12 @@
 
 #include <pthread.h>
 
+#include <algorithm>
+
 namespace marlinox::command {
 
-ReadAhead::ReadAhead(std::unique_ptr<Decoder> decoder, std::size_t piece_size)
-    : decoder_(std::move(decoder)), piece_size_(piece_size) {
+ReadAhead::ReadAhead(std::unique_ptr<Decoder> decoder, std::size_t piece_size, std::size_t piece_count)
+    : decoder_(std::move(decoder)), piece_size_(piece_size), pieces_(std::max<std::size_t>(piece_count, 2)) {
     for (Piece& piece : pieces_) piece.data.reset(new char[piece_size]);
     thread_ = std::thread([this] {
         pthread_setname_np(pthread_self(), "marlinox-fetch");
@@ -23,11 +25,15 @@ ReadAhead::~ReadAhead() {
 }
 
 void ReadAhead::fill() {
-    for (std::size_t index = 0;; index ^= 1) {
+    const std::size_t count = pieces_.size();
+    for (std::size_t index = 0;; index = (index + 1) % count) {
         Piece& piece = pieces_[index];
         {
             std::unique_lock lock(mutex_);
-            changed_.wait(lock, [&] { return !piece.filled || stopping_; });
+            // The filled pieces follow each other around the ring, so this
+            // one is free whenever the ring is not full.
+            if (piece.filled)
+                changed_.wait(lock, [&] { return (!piece.filled && filled_ <= count / 2) || stopping_; });
             if (stopping_) return;
         }
         std::size_t size = 0;
@@ -44,6 +50,7 @@ void ReadAhead::fill() {
             piece.position = position;
             piece.failure = failure;
             piece.filled = true;
+            ++filled_;
         }
         changed_.notify_all();
         if (size == 0 || failure) return;
@@ -52,9 +59,10 @@ void ReadAhead::fill() {
 
 std::string_view ReadAhead::next() {
     std::unique_lock lock(mutex_);
+    const std::size_t count = pieces_.size();
     if (holding_) {
-        pieces_[next_ ^ 1].filled = false;
-        changed_.notify_all();
+        pieces_[(next_ + count - 1) % count].filled = false;
+        if (--filled_ == count / 2) changed_.notify_all();
     }
     Piece& piece = pieces_[next_];
     changed_.wait(lock, [&] { return piece.filled; });
@@ -64,7 +72,7 @@ std::string_view ReadAhead::next() {
         return {};
     }
     holding_ = true;
-    next_ ^= 1;
+    next_ = (next_ + 1) % count;
     position_ = piece.position;
     return {piece.data.get(), piece.size};
 }

@@ -1,10 +1,11 @@
-// Decodes a regular file one piece ahead of the parser, on a thread of its
-// own, so that decoding (or copying from the page cache) and parsing overlap.
+// Decodes a regular file a ring of pieces ahead of the parser, on a thread of
+// its own, so that decoding (or copying from the page cache) and parsing
+// overlap. Once the ring is full, the thread waits until half of it is free
+// again: one wake-up per half ring, however small the pieces.
 // Not for pipes or terminals: a read from them may wait forever, and the
 // destructor waits for the read in progress.
 #pragma once
 
-#include <array>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <mutex>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "command/byte_source.hpp"
 #include "command/decoder.hpp"
@@ -21,7 +23,8 @@ namespace marlinox::command {
 
 class ReadAhead final : public ByteSource {
 public:
-    ReadAhead(std::unique_ptr<Decoder> decoder, std::size_t piece_size);
+    // At least two pieces.
+    ReadAhead(std::unique_ptr<Decoder> decoder, std::size_t piece_size, std::size_t piece_count);
     ~ReadAhead() override;
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
@@ -42,7 +45,8 @@ private:
 
     std::unique_ptr<Decoder> decoder_;
     std::size_t piece_size_;
-    std::array<Piece, 2> pieces_;
+    std::vector<Piece> pieces_;
+    std::size_t filled_ = 0;  // pieces filled and not yet released, the one held included
     std::size_t next_ = 0;
     bool holding_ = false;  // the consumer holds the piece before next_
     std::uint64_t position_ = 0;
