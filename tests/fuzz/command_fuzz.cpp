@@ -39,6 +39,16 @@ namespace {
 
 using namespace marlinox::command;
 
+// The default table's row of one record.
+void append_row(std::string& rows, std::string_view identifier, std::string_view sequence) {
+    static const Layout layout = [] {
+        Layout table;
+        table.columns.assign(default_columns().begin(), default_columns().end());
+        return table;
+    }();
+    append_record(rows, layout, false, "", identifier, sequence);
+}
+
 struct Parsed {
     std::string rows;
     std::string error;  // empty: the stream was good
