@@ -28,9 +28,9 @@ import io
 import logging
 import os
 import sys
-from collections.abc import Iterator
+from collections.abc import Callable, Iterator
 from pathlib import Path
-from typing import BinaryIO
+from typing import BinaryIO, TextIO
 
 import cloudpickle
 import dnaio
@@ -88,12 +88,29 @@ def chunks(stream: BinaryIO, name: str, chunk_bytes: int) -> Iterator[tuple[byte
         raise InputError(describe(err, name, first_line)) from None
 
 
-def run_on_cluster(client: Client, path: str, out: BinaryIO, *,
+def byte_writer(out: BinaryIO | TextIO) -> Callable[[bytes], object]:
+    """A write function taking bytes, for a binary or a text stream.
+
+    Identifiers are bytes that need not be UTF-8: a text stream gets them
+    decoded with surrogateescape, so encoding its text the same way gives the
+    command's bytes back.
+    """
+    if isinstance(out, io.TextIOBase):
+        return lambda data: out.write(data.decode("utf-8", "surrogateescape"))
+    return out.write
+
+
+def run_on_cluster(client: Client, path: str, out: BinaryIO | TextIO, *,
                    chunk_bytes: int = 16 << 20, in_flight: int | None = None) -> set[int]:
     """Write the table of the file at path to out; return the worker process ids used.
 
-    Raises InputError after writing the rows of every chunk before the bad one.
+    out is a binary stream (sys.stdout.buffer, open(name, "wb"), io.BytesIO)
+    or a text one (sys.stdout, open(name, "w"), io.StringIO). The table has
+    the six default columns of the marlinox command, not its location or
+    statistics columns. Raises InputError after writing the rows of every
+    chunk before the bad one.
     """
+    write = byte_writer(out)
     in_flight = in_flight or max(2, 2 * sum(client.nthreads().values()))
     pending: collections.deque[Future] = collections.deque()
     pids: set[int] = set()
@@ -103,10 +120,10 @@ def run_on_cluster(client: Client, path: str, out: BinaryIO, *,
         pids.add(pid)
         if not ok:
             raise InputError(payload)
-        out.write(payload)
+        write(payload)
 
     try:
-        out.write(HEADER_ROW.encode())
+        write(HEADER_ROW.encode())
         try:
             stream = open_binary(path)
         except INPUT_ERRORS as err:

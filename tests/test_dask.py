@@ -135,18 +135,22 @@ def test_contigs_cover_the_genome(reference):
     assert min(int(row.split(b"\t")[1]) for row in rows) < 3
 
 
-@pytest.mark.parametrize("name, chunk_bytes, in_flight", [
-    ("contigs", 16 * 1024, 1),    # a few records per chunk, one chunk out at a time
-    ("contigs", 16 * 1024, 5),    # several out at once
-    ("contigs", 64 << 20, None),  # the whole file in one chunk
-    ("reads", 4 * 1024, 3),
+@pytest.mark.parametrize("name, chunk_bytes, in_flight, stream", [
+    ("contigs", 16 * 1024, 1, io.BytesIO),    # a few records per chunk, one chunk out at a time
+    ("contigs", 16 * 1024, 5, io.BytesIO),    # several out at once
+    ("contigs", 64 << 20, None, io.BytesIO),  # the whole file in one chunk
+    ("reads", 4 * 1024, 3, io.BytesIO),
+    ("reads", 4 * 1024, 3, io.StringIO),      # a text stream takes the same table
 ])
 def test_cluster_table_equals_the_single_process_table(
-        client, worker_pids, files, reference, name, chunk_bytes, in_flight):
-    out = io.BytesIO()
+        client, worker_pids, files, reference, name, chunk_bytes, in_flight, stream):
+    out = stream()
     pids = dask_pipeline.run_on_cluster(client, str(files[name]), out,
                                         chunk_bytes=chunk_bytes, in_flight=in_flight)
-    assert out.getvalue() == reference[name]
+    table = out.getvalue()
+    if isinstance(table, str):
+        table = table.encode("utf-8", "surrogateescape")
+    assert table == reference[name]
     # Every chunk was analysed in a worker process, none in this one.
     assert pids and pids <= worker_pids
     assert os.getpid() not in pids

@@ -20,10 +20,20 @@ fi
 if [ $# -gt 0 ]; then
     exec "$marlinox" "$@"
 fi
-echo "\$ marlinox examples/data/lambda_virus.fa.gz"
-"$marlinox" examples/data/lambda_virus.fa.gz
-echo
-echo "\$ marlinox examples/data/lambda_reads.fq.gz | head -n 6"
-"$marlinox" examples/data/lambda_reads.fq.gz >"$table"
+# What to look at first: where each longest run lies and how surprising it
+# is, then the same run as a BED line for a genome browser.
+columns=identifier,length,stop_free_run,strand,frame,start,end,evalue
+show() {
+    echo "\$ marlinox $*"
+    "$marlinox" "$@"
+    echo
+}
+show --columns "$columns" examples/data/lambda_virus.fa.gz
+echo "\$ marlinox --columns $columns examples/data/lambda_reads.fq.gz | head -n 6"
+"$marlinox" --columns "$columns" examples/data/lambda_reads.fq.gz >"$table"
 head -n 6 "$table"
 echo "... $(($(wc -l <"$table") - 1)) rows in all"
+echo
+show --format bed examples/data/lambda_virus.fa.gz
+echo "\$ marlinox examples/data/lambda_virus.fa.gz    # the default table, the module's values"
+"$marlinox" examples/data/lambda_virus.fa.gz
