@@ -1,0 +1,75 @@
+// The ORF scan against the frames walked codon by codon, on random texts with
+// N, other IUPAC letters, lower case and bytes above 0x7f, under random rules.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/orf_scan.hpp"
+#include "orf_model.hpp"
+
+namespace marlinox::analysis {
+namespace {
+
+std::string random_text(std::mt19937& rng, std::string_view alphabet, std::size_t length) {
+    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+    std::string text(length, '\0');
+    for (char& c : text) c = alphabet[pick(rng)];
+    return text;
+}
+
+OrfRules random_rules(std::mt19937& rng) {
+    OrfRules rules;
+    rules.min_codons = std::uniform_int_distribution<std::size_t>(0, 6)(rng);
+    rules.max_codons = rng() % 3 == 0 ? std::uniform_int_distribution<std::size_t>(rules.min_codons, 40)(rng)
+                                      : rules.max_codons;
+    rules.from_start = rng() % 2 == 0;
+    // ATG always, and a few random other codons now and then.
+    rules.start_codons = std::uint64_t{1} << 14;
+    for (int extra = static_cast<int>(rng() % 4); extra > 0; --extra) rules.start_codons |= std::uint64_t{1} << (rng() % 64);
+    const unsigned strands = 1 + static_cast<unsigned>(rng() % 3);
+    rules.forward = (strands & 1u) != 0;
+    rules.reverse = (strands & 2u) != 0;
+    return rules;
+}
+
+struct Alphabet {
+    const char* name;
+    std::string_view letters;
+    std::size_t max_length;
+};
+
+class OrfScan : public testing::TestWithParam<Alphabet> {};
+
+TEST_P(OrfScan, FindsExactlyTheOrfsOfTheDefinition) {
+    std::mt19937 rng(20261208);
+    for (int round = 0; round < 3000; ++round) {
+        const std::size_t length = std::uniform_int_distribution<std::size_t>(0, GetParam().max_length)(rng);
+        const std::string text = random_text(rng, GetParam().letters, length);
+        const OrfRules rules = random_rules(rng);
+        std::vector<Orf> found{Orf{1, 4, false, 1, false, false}};  // appended to, never cleared
+        find_orfs(text, rules, found);
+        std::vector<Orf> expected{Orf{1, 4, false, 1, false, false}};
+        const auto defined = orfs_by_definition(text, rules);
+        expected.insert(expected.end(), defined.begin(), defined.end());
+        ASSERT_EQ(found.size(), expected.size()) << text;
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            ASSERT_EQ(found[i], expected[i]) << text << " ORF " << i << ": " << describe(found[i]) << " expected "
+                                             << describe(expected[i]);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Alphabets, OrfScan,
+                         testing::Values(Alphabet{"Stops", "TAG", 80},  // stops everywhere, runs of 0 and 1 codon
+                                         Alphabet{"Acgt", "ACGT", 300},
+                                         Alphabet{"MixedCase", "ACGTNacgtnRY\x80\xf4", 300},
+                                         Alphabet{"AcrossBlocks", "ACGTACGTACGTACGTacgtN", 700}),
+                         [](const testing::TestParamInfo<Alphabet>& alphabet) { return std::string(alphabet.param.name); });
+
+}  // namespace
+}  // namespace marlinox::analysis
