@@ -8,8 +8,8 @@
 #include <exception>
 #include <memory>
 
-#include "command/input/file_input.hpp"
 #include "command/failures/failures.hpp"
+#include "command/input/file_input.hpp"
 
 namespace marlinox::command {
 

@@ -4,8 +4,8 @@
 #include <lzma.h>
 #include <zstd.h>
 
-#include "command/input/open_input.hpp"
 #include "command/input/decoder.hpp"
+#include "command/input/open_input.hpp"
 
 namespace marlinox::command {
 
