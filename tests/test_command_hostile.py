@@ -174,6 +174,9 @@ def _cases():
              r"FILE:LINE: corrupt gzip data: reserved header flags are set", 0, 1),
         Case("gzip-cut", lambda: Given(gzip.compress(DATA)[:-4]), 2, r"FILE:LINE: truncated gzip data", ALL - 1,
              END_LINE),
+        # A skippable frame (here the last of its sixteen magic numbers) is zstd, first or not.
+        Case("zstd-skippable-frame-first",
+             lambda: Given(struct.pack("<II", 0x184D2A5F, 4) + b"meta" + compress(DATA, "zstd")), 0, None, ALL),
         Case("data-url-name-is-a-file", lambda: Given(b">real\nACGT\n", name="data:,>fake"), 0, None, 1, via=("file",)),
         Case("missing-url-name", lambda: Given(b"", args=("preload:in",)), 2,
              r"preload:in: No such file or directory", 0, via=("file",)),
@@ -391,6 +394,8 @@ HOSTILE_PROCESS_CASES = [
     case("signal-thread-refused", _faults("no_thread:marlinox-signal"), 1,
          REFUSED.format("marlinox-signal"), 0, needs_hooks),
     case("reader-refused", _faults("no_thread:marlinox-read"), 1, REFUSED.format("marlinox-read"), 0, needs_hooks),
+    case("read-ahead-refused", _faults("no_thread:marlinox-fetch"), 1, REFUSED.format("marlinox-fetch"), 0,
+         needs_hooks),
     case("writer-refused-while-reader-runs", _faults("no_thread:marlinox-write"), 1,
          REFUSED.format("marlinox-write"), 0, needs_hooks),
     case("few-processes-allowed",

@@ -23,10 +23,9 @@ cxx=${CXX_FUZZ:-clang++}
 # The kernels, internal failures and the command's reading path with its
 # decoders (gzip members through zlib here): no Python in any of them.
 core=(src/analysis/*.cpp src/failure/*.cpp)
-command=(src/command/record_parser.cpp src/command/input_error.cpp src/command/table.cpp src/command/columns.cpp src/command/run_output.cpp src/command/float_repr.cpp
-         src/parallel/*.cpp src/command/byte_source.cpp src/command/file_input.cpp src/command/input_stop.cpp
-         src/command/gzip_decoder.cpp src/command/bgzf_blocks.cpp src/command/member_inflater_zlib.cpp
-         src/command/stream_decoders.cpp src/command/read_ahead.cpp src/command/read_file.cpp)
+# (member_inflater_isal.cpp compiles to nothing without MARLINOX_HAVE_ISAL.)
+command=(src/parallel/*.cpp src/command/failures/*.cpp src/command/input/*.cpp src/command/records/*.cpp
+         src/command/rows/*.cpp src/command/process/owned_thread.cpp src/command/process/terminal.cpp)
 command_libraries=(-ldeflate -lz -lbz2 -llzma -lzstd)
 flags=(-std=c++20 -O1 -g -Isrc -Wall -Wextra -Werror -fno-omit-frame-pointer
        -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
@@ -41,7 +40,7 @@ build() {
         libraries=("${command_libraries[@]}")
     fi
     local newest
-    newest=$(ls -t "${sources[@]}" src/*/*.hpp "$0" | head -n 1)
+    newest=$(ls -t "${sources[@]}" src/*/*.hpp src/command/*/*.hpp "$0" | head -n 1)
     if [ ! -x "$binary" ] || [ "$newest" -nt "$binary" ]; then
         "$cxx" "${flags[@]}" "$@" "${sources[@]}" "${libraries[@]}" -o "$binary"
     fi

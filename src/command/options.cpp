@@ -7,13 +7,16 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <span>
+
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
-#include "command/byte_source.hpp"
-#include "command/exit_status.hpp"
-#include "command/input_error.hpp"
-#include "command/terminal.hpp"
+#include "command/failures/failure_report.hpp"
+#include "command/failures/message_text.hpp"
+#include "command/input/open_input.hpp"
+#include "command/process/terminal.hpp"
 
 namespace marlinox::command {
 namespace {
@@ -93,13 +96,14 @@ public:
 
 // The option texts checked after parsing, where one message can name the
 // option and what is wrong.
-struct OutputTexts {
+struct OptionTexts {
+    std::string batch_bytes, threads;
     std::optional<std::string> columns, format, min_run, max_evalue;
     bool no_header = false;
+    bool no_progress = false;
 };
 
-CLI::App& configure(CLI::App& app, Options& options, std::string& batch_text, std::string& threads_text,
-                    OutputTexts& output) {
+CLI::App& configure(CLI::App& app, std::vector<std::string>& files, OptionTexts& texts) {
     app.description(kDescription);
     app.footer(kFooter);
     // Both texts are laid out by hand above.
@@ -109,10 +113,10 @@ CLI::App& configure(CLI::App& app, Options& options, std::string& batch_text, st
     app.get_formatter()->column_width(26);
     app.set_version_flag("--version", version_text(), "Print the version and exit");
     // Checked after parsing, decimal only (CLI11 would also take 0x10 or 1e1).
-    app.add_option("-j,--threads", threads_text,
+    app.add_option("-j,--threads", texts.threads,
                    "Threads for analysis and decompression, 0 to 255 (0: every processor the process may use)")
         ->type_name("N");
-    app.add_option("--batch-bytes", batch_text,
+    app.add_option("--batch-bytes", texts.batch_bytes,
                    "Most bytes of records per batch, e.g. 1M (default 64M; batches are cut at 4M "
                    "at most, which suits the processor's caches); memory stays below four batches "
                    "plus the largest record")
@@ -122,18 +126,18 @@ CLI::App& configure(CLI::App& app, Options& options, std::string& batch_text, st
                 return parse_size(text) ? std::string() : "a size such as 1000, 512K, 64M or 1G is expected";
             },
             "");
-    app.add_flag("--no-progress", options.no_progress, "Never show the progress line");
-    app.add_option("--columns", output.columns,
+    app.add_flag("--no-progress", texts.no_progress, "Never show the progress line");
+    app.add_option("--columns", texts.columns,
                    "Columns of the table, comma-separated, in the order to write ('all': every column)")
         ->type_name("LIST");
-    app.add_flag("--no-header", output.no_header, "Write no header row");
-    app.add_option("--format", output.format, "tsv (the table, default), or the longest runs as bed, fasta or protein")
+    app.add_flag("--no-header", texts.no_header, "Write no header row");
+    app.add_option("--format", texts.format, "tsv (the table, default), or the longest runs as bed, fasta or protein")
         ->type_name("FORMAT");
-    app.add_option("--min-run", output.min_run, "Keep only the records whose stop_free_run is at least N")
+    app.add_option("--min-run", texts.min_run, "Keep only the records whose stop_free_run is at least N")
         ->type_name("N");
-    app.add_option("--max-evalue", output.max_evalue, "Keep only the records whose evalue is at most X")
+    app.add_option("--max-evalue", texts.max_evalue, "Keep only the records whose evalue is at most X")
         ->type_name("X");
-    app.add_option("FILE", options.files, "Input files ('-': standard input)")->type_name("");
+    app.add_option("FILE", files, "Input files ('-': standard input)")->type_name("");
     return app;
 }
 
@@ -143,6 +147,39 @@ std::optional<Format> parse_format(std::string_view text) {
     if (text == "fasta") return Format::fasta;
     if (text == "protein") return Format::protein;
     return std::nullopt;
+}
+
+std::string known_column_names() {
+    std::string names = "all";
+    for (const std::string_view name : column_names()) names += ", " + std::string(name);
+    return names;
+}
+
+// The columns of a comma-separated list ("all": every column), or the one-line
+// message for a list with an unknown or repeated name.
+std::variant<std::vector<Column>, std::string> parse_columns(std::string_view list) {
+    const std::span<const std::string_view> names = column_names();
+    std::vector<Column> columns;
+    for (std::size_t from = 0;;) {
+        const std::size_t comma = std::min(list.find(',', from), list.size());
+        const std::string_view name = list.substr(from, comma - from);
+        if (name == "all") {
+            for (std::size_t k = 0; k < names.size(); ++k) columns.push_back(static_cast<Column>(k));
+        } else {
+            const auto found = std::find(names.begin(), names.end(), name);
+            if (found == names.end())
+                return "--columns: unknown column '" + escaped_for_message(name) + "' (columns: " +
+                       known_column_names() + ")";
+            columns.push_back(static_cast<Column>(found - names.begin()));
+        }
+        if (comma == list.size()) break;
+        from = comma + 1;
+    }
+    for (std::size_t k = 0; k < columns.size(); ++k)
+        if (std::find(columns.begin(), columns.begin() + static_cast<std::ptrdiff_t>(k), columns[k]) !=
+            columns.begin() + static_cast<std::ptrdiff_t>(k))
+            return "--columns: column '" + std::string(column_name(columns[k])) + "' is given twice";
+    return columns;
 }
 
 std::optional<std::uint64_t> parse_count(std::string_view text) {
@@ -161,7 +198,7 @@ std::optional<double> parse_nonnegative(std::string_view text) {
 }
 
 // The layout the output options ask for, or the one-line message of what is wrong.
-std::variant<Layout, std::string> output_layout(const OutputTexts& texts) {
+std::variant<Layout, std::string> output_layout(const OptionTexts& texts) {
     Layout layout;
     if (texts.format) {
         const std::optional<Format> format = parse_format(*texts.format);
@@ -228,22 +265,11 @@ std::variant<std::size_t, std::string> parse_thread_count(std::string_view text)
     return value;
 }
 
-std::string usage_text() {
+std::variant<Settings, int> parse_command_line(int argc, char** argv) {
     CLI::App app("", "marlinox");
-    Options options;
-    std::string batch_text;
-    std::string threads_text;
-    OutputTexts output;
-    return configure(app, options, batch_text, threads_text, output).help();
-}
-
-std::variant<Options, int> parse_command_line(int argc, char** argv) {
-    CLI::App app("", "marlinox");
-    Options options;
-    std::string batch_text;
-    std::string threads_text;
-    OutputTexts output;
-    configure(app, options, batch_text, threads_text, output);
+    Settings settings;
+    OptionTexts texts;
+    configure(app, settings.files, texts);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -260,22 +286,32 @@ std::variant<Options, int> parse_command_line(int argc, char** argv) {
         report_error(escaped_for_message(error.what()) + " (see marlinox --help)");
         return kExitBadInput;
     }
-    if (!batch_text.empty()) options.batch_bytes = *parse_size(batch_text);
+    if (!texts.batch_bytes.empty()) settings.batch_bytes = *parse_size(texts.batch_bytes);
     if (app.count("--threads") != 0) {
-        std::variant<std::size_t, std::string> threads = parse_thread_count(threads_text);
+        std::variant<std::size_t, std::string> threads = parse_thread_count(texts.threads);
         if (const std::string* problem = std::get_if<std::string>(&threads)) {
             report_error("-j: " + *problem + " (see marlinox --help)");
             return kExitBadInput;
         }
-        options.threads = std::get<std::size_t>(threads);
+        settings.threads = std::get<std::size_t>(threads);
     }
-    std::variant<Layout, std::string> layout = output_layout(output);
+    settings.progress = !texts.no_progress;
+    std::variant<Layout, std::string> layout = output_layout(texts);
     if (const std::string* message = std::get_if<std::string>(&layout)) {
         report_error(*message);
         return kExitBadInput;
     }
-    options.layout = std::get<Layout>(std::move(layout));
-    return options;
+    settings.layout = std::get<Layout>(std::move(layout));
+    if (settings.files.empty()) {
+        // Nothing to read but what is typed: the user wants the usage.
+        if (::isatty(0) != 0) {
+            (void)write_all(2, app.help());
+            return kExitBadInput;
+        }
+        settings.files.emplace_back("-");
+    }
+    for (const std::string& file : settings.files) settings.layout.file_names.push_back(escaped_for_message(file));
+    return settings;
 }
 
 }  // namespace marlinox::command

@@ -1,4 +1,5 @@
-// The command line: marlinox [options] [FILE ...]
+// The command line, marlinox [options] [FILE ...], parsed and checked into the
+// settings of a run: every option is read and validated here.
 #pragma once
 
 #include <cstddef>
@@ -8,22 +9,25 @@
 #include <variant>
 #include <vector>
 
-#include "command/columns.hpp"
+#include "command/rows/columns.hpp"
 
 namespace marlinox::command {
 
-struct Options {
-    std::vector<std::string> files;
+struct Settings {
+    std::vector<std::string> files;  // "-": standard input
     std::size_t batch_bytes = std::size_t{64} << 20;
-    std::optional<std::size_t> threads;  // 0: every processor the process may use
-    bool no_progress = false;
-    // Columns, format and filters; its file names are left to the caller.
+    // Threads for analysis and decompression (-j); 0: every processor the
+    // process may use; none: as the environment says.
+    std::optional<std::size_t> threads;
+    bool progress = true;  // drawn where progress_wanted() too
+    // Columns, format, filters and the file column's names.
     Layout layout;
 };
 
-// Parsed options, or the exit status when the command line has been handled
-// already (--help, --version, a usage error reported on standard error).
-std::variant<Options, int> parse_command_line(int argc, char** argv);
+// The settings, or the exit status when the command line has been handled
+// already (--help, --version, no FILE with a terminal for standard input, a
+// usage error reported on standard error).
+std::variant<Settings, int> parse_command_line(int argc, char** argv);
 
 // A size such as 1000, 512K, 64M or 1G (binary multiples, case ignored);
 // nothing for text that is not one, for 0, or for a size beyond what fits.
@@ -34,9 +38,5 @@ inline constexpr std::size_t kMaxThreadOption = 255;
 // The count of -j: decimal digits only, 0 to kMaxThreadOption; else what is
 // wrong with it.
 std::variant<std::size_t, std::string> parse_thread_count(std::string_view text);
-
-// The text --help prints (also shown when no FILE is given and standard
-// input is a terminal).
-std::string usage_text();
 
 }  // namespace marlinox::command

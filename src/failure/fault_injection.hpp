@@ -25,13 +25,16 @@ enum class Fault {
     write_thread,
     signal_thread,
     progress_thread,
+    read_ahead_thread,
+    bgzf_thread,
 };
 
-inline constexpr std::array<std::string_view, 9> kFaultNames = {
+inline constexpr std::array<std::string_view, 11> kFaultNames = {
     "lazy_message",          "panic_class",            "result_list",
     "result_identifier",     "pool_start",             "no_thread:marlinox-read",
-    "no_thread:marlinox-write", "no_thread:marlinox-signal", "no_thread:marlinox-prog"};
-static_assert(kFaultNames.size() == static_cast<std::size_t>(Fault::progress_thread) + 1,
+    "no_thread:marlinox-write", "no_thread:marlinox-signal", "no_thread:marlinox-prog",
+    "no_thread:marlinox-fetch", "no_thread:marlinox-bgzf"};
+static_assert(kFaultNames.size() == static_cast<std::size_t>(Fault::bgzf_thread) + 1,
               "one name per fault");
 
 constexpr std::string_view name(Fault fault) noexcept { return kFaultNames[static_cast<std::size_t>(fault)]; }

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "command/float_repr.hpp"
+#include "command/rows/float_repr.hpp"
 
 int main() {
     char line[64];

@@ -28,12 +28,12 @@
 
 #include <libdeflate.h>
 
-#include "command/batch.hpp"
-#include "command/bgzf_blocks.hpp"
-#include "command/byte_source.hpp"
-#include "command/read_file.hpp"
-#include "command/record_parser.hpp"
-#include "command/table.hpp"
+#include "command/input/bgzf_blocks.hpp"
+#include "command/input/open_input.hpp"
+#include "command/records/batch.hpp"
+#include "command/records/read_loop.hpp"
+#include "command/records/record_parser.hpp"
+#include "command/rows/record_rows.hpp"
 
 namespace {
 

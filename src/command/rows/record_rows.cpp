@@ -1,0 +1,83 @@
+#include "command/rows/record_rows.hpp"
+
+#include <algorithm>
+#include <span>
+#include <vector>
+
+#include "command/rows/bed.hpp"
+#include "command/rows/fasta.hpp"
+#include "command/rows/record_values.hpp"
+#include "command/rows/tsv.hpp"
+#include "parallel/parallel_ordered_map.hpp"
+
+namespace marlinox::command {
+namespace {
+
+// Records [first, first + count) of a batch: the unit of work of one worker.
+struct RecordRange {
+    std::size_t first;
+    std::size_t count;
+};
+
+std::vector<RecordRange> cut_ranges(const Batch& batch, std::size_t threads) {
+    // Enough ranges to keep every worker busy when record lengths vary, each
+    // large enough that handing it over costs little.
+    const std::size_t total = batch.bytes.size() + batch.records.size() * 64;
+    const std::size_t target = std::clamp<std::size_t>(total / (8 * std::max<std::size_t>(threads, 1)),
+                                                       std::size_t{16} << 10, std::size_t{1} << 20);
+    std::vector<RecordRange> ranges;
+    std::size_t first = 0;
+    std::size_t bytes = 0;
+    for (std::size_t i = 0; i < batch.records.size(); ++i) {
+        const RecordSpan& record = batch.records[i];
+        bytes += record.identifier_length + record.sequence_length + 64;
+        if (bytes >= target) {
+            ranges.push_back({first, i + 1 - first});
+            first = i + 1;
+            bytes = 0;
+        }
+    }
+    if (first < batch.records.size()) ranges.push_back({first, batch.records.size() - first});
+    return ranges;
+}
+
+bool kept(const Layout& layout, const RecordValues& values) {
+    if (layout.min_run && values.stop_free_run() < *layout.min_run) return false;
+    return !layout.max_evalue || values.evalue() <= *layout.max_evalue;
+}
+
+}  // namespace
+
+void append_record(std::string& out, const Layout& layout, bool locate, std::string_view file,
+                   std::string_view identifier, std::string_view sequence) {
+    const RecordValues values = record_values(sequence, locate);
+    if (!kept(layout, values)) return;
+    if (layout.format != Format::tsv && values.stop_free_run() == 0) return;
+    switch (layout.format) {
+        case Format::tsv: append_tsv_row(out, layout.columns, identifier, file, values); break;
+        case Format::bed: append_bed_line(out, identifier, values); break;
+        case Format::fasta: append_run_fasta(out, identifier, sequence, values); break;
+        case Format::protein: append_run_protein(out, identifier, sequence, values); break;
+    }
+}
+
+parallel::OrderedResults<std::string> table_rows(const Batch& batch, std::size_t threads, const Layout& layout) {
+    const std::vector<RecordRange> ranges = cut_ranges(batch, threads);
+    const bool locate = layout.locates();
+    return parallel::parallel_ordered_map(std::span<const RecordRange>(ranges), [&](const RecordRange& range) {
+        std::string rows;
+        std::size_t identifier_bytes = 0;
+        for (std::size_t i = range.first; i != range.first + range.count; ++i)
+            identifier_bytes += batch.records[i].identifier_length;
+        // Tabs and line end, two counts, three floats of typical length.
+        rows.reserve(identifier_bytes + range.count * (5 + 2 * 20 + 3 * 24));
+        for (std::size_t i = range.first; i != range.first + range.count; ++i) {
+            const RecordSpan& record = batch.records[i];
+            append_record(rows, layout, locate, layout.file_names[record.file], batch.identifier(record),
+                          batch.sequence(record));
+        }
+        return rows;
+    });
+}
+
+}  // namespace marlinox::command

@@ -1,0 +1,18 @@
+// The table's rows: the chosen columns, tab-separated, one line per record.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "command/rows/columns.hpp"
+#include "command/rows/record_values.hpp"
+
+namespace marlinox::command {
+
+// The row of `columns` for the record `identifier` read from `file` (its name
+// as the file column writes it). Location fields are empty when the run is 0.
+void append_tsv_row(std::string& out, const std::vector<Column>& columns, std::string_view identifier,
+                    std::string_view file, const RecordValues& values);
+
+}  // namespace marlinox::command
