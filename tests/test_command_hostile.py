@@ -13,6 +13,7 @@ exactly the records that the reported line shows to be intact.
 
 import bz2
 import dataclasses
+import fcntl
 import gzip
 import lzma
 import os
@@ -22,7 +23,9 @@ import shutil
 import signal
 import struct
 import subprocess
+import termios
 import threading
+import time
 import zlib
 from typing import Callable
 
@@ -265,27 +268,35 @@ def _wait_for_header(proc):
     assert proc.stdout.readline().decode() == HEADER + "\n"
 
 
-def _stalled_input(output):
+def _stalled_input(output, source="pipe"):
     """Records, then an input that stays open; the table goes to /dev/full or
-    to a closed standard output."""
+    to a closed standard output. The source "fifo" is a FIFO that no writer
+    ever opens."""
     def start(args, tmp_path):
         def close_output():
             os.close(1)
+        fifo = tmp_path / "fifo"
+        if source == "fifo":
+            os.mkfifo(fifo)
         with open("/dev/full", "wb") as full, subprocess.Popen(
-                [COMMAND, *args, "-"], stdin=subprocess.PIPE, stderr=subprocess.PIPE,
+                [COMMAND, *args, fifo if source == "fifo" else "-"], stdin=subprocess.PIPE, stderr=subprocess.PIPE,
                 stdout=full if output == "full" else None,
                 preexec_fn=close_output if output == "closed" else None) as proc:
             try:
                 # More than the format check reads ahead, so that the wait
                 # for more input comes when the records are being read.
-                proc.stdin.write(GOOD * 5000)
-                proc.stdin.flush()
+                if source == "pipe":
+                    proc.stdin.write(GOOD * 5000)
+                    proc.stdin.flush()
             except BrokenPipeError:
                 pass  # the command has stopped reading already
             try:
                 # Only a command that keeps reading for a table it cannot
                 # write waits here until the deadline.
                 status = proc.wait(DEADLINE)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                raise
             finally:
                 try:
                     proc.stdin.close()
@@ -320,6 +331,53 @@ def _signal_while_reading(signum, ignored_at_start=False):
             if not ignored_at_start:
                 proc.stdin.close()
             return status, out, proc.stderr.read()
+    return start
+
+
+def _signal_while_output_stalls(signum):
+    """A signal once the table's reader has stopped reading, the pipe between
+    them filled by rows that cannot all fit."""
+    def start(args, tmp_path):
+        (tmp_path / "in").write_bytes(GOOD * 100_000)
+        read_end, write_end = os.pipe()
+        try:
+            with subprocess.Popen([COMMAND, *args, tmp_path / "in"], stdout=write_end, stderr=subprocess.PIPE,
+                                  preexec_fn=lambda: signal.signal(signum, signal.SIG_DFL)) as proc:
+                os.close(write_end)
+                write_end = None
+                try:
+                    # At least half full: the writer is at it, and nothing
+                    # will ever empty the pipe.
+                    half = fcntl.fcntl(read_end, fcntl.F_GETPIPE_SZ) // 2
+                    deadline = time.monotonic() + DEADLINE
+                    while struct.unpack("i", fcntl.ioctl(read_end, termios.FIONREAD, b"\0" * 4))[0] < half:
+                        assert time.monotonic() < deadline and proc.poll() is None, "the rows never filled the pipe"
+                        time.sleep(0.05)
+                    proc.send_signal(signum)
+                    status = proc.wait(DEADLINE)
+                except BaseException:
+                    proc.kill()
+                    raise
+                # The reader never reads: what the pipe holds may end mid-row.
+                return status, b"", proc.stderr.read()
+        finally:
+            os.close(read_end)
+            if write_end is not None:
+                os.close(write_end)
+    return start
+
+
+def _fifo_written_late():
+    """A FIFO that gets its writer after the command has opened it."""
+    def start(args, tmp_path):
+        fifo = tmp_path / "fifo"
+        os.mkfifo(fifo)
+        with subprocess.Popen([COMMAND, *args, fifo], stdout=subprocess.PIPE, stderr=subprocess.PIPE) as proc:
+            # Opening for writing waits for the command to open it for reading.
+            with open(fifo, "wb") as writer:
+                writer.write(GOOD * 1000)
+            out, err = proc.communicate(timeout=TIMEOUT)
+            return proc.returncode, out, err
     return start
 
 
@@ -391,6 +449,9 @@ HOSTILE_PROCESS_CASES = [
          r"error: cannot write the table: No space left on device\n", 0),
     case("closed-output-stalled-input", _stalled_input("closed"), 1,
          r"error: cannot write the table: Bad file descriptor\n", 0),
+    case("full-output-fifo-without-writer", _stalled_input("full", source="fifo"), 1,
+         r"error: cannot write the table: No space left on device\n", 0),
+    case("fifo-writer-comes-late", _fifo_written_late(), 0, "", 2000),
     case("signal-thread-refused", _faults("no_thread:marlinox-signal"), 1,
          REFUSED.format("marlinox-signal"), 0, needs_hooks),
     case("reader-refused", _faults("no_thread:marlinox-read"), 1, REFUSED.format("marlinox-read"), 0, needs_hooks),
@@ -404,6 +465,9 @@ HOSTILE_PROCESS_CASES = [
          pytest.mark.skipif(not _can_drop_to_nobody(), reason="needs root, setpriv and prlimit")),
     case("sigterm", _signal_while_reading(signal.SIGTERM), 128 + signal.SIGTERM, "", None),
     case("sighup", _signal_while_reading(signal.SIGHUP), 128 + signal.SIGHUP, "", None),
+    case("sigterm-output-stalled", _signal_while_output_stalls(signal.SIGTERM), 128 + signal.SIGTERM, "", None),
+    case("sigint-output-stalled", _signal_while_output_stalls(signal.SIGINT), 128 + signal.SIGINT, "", None),
+    case("sighup-output-stalled", _signal_while_output_stalls(signal.SIGHUP), 128 + signal.SIGHUP, "", None),
     case("sigterm-ignored-at-start", _signal_while_reading(signal.SIGTERM, ignored_at_start=True), 0, "", 2000),
     case("empty-records-flow", _rows_while_input_comes(100_000), 0, "", 100_000),
 ]

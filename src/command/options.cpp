@@ -65,7 +65,8 @@ Exit status:
   2    bad input or bad usage: one "error: FILE:LINE: ..." line on standard error,
        after the rows of every record before the bad one
   130  interrupted (Ctrl-C); 143 and 129 for SIGTERM and SIGHUP: 128 + the
-       signal, once the rows being written are whole
+       signal, once the rows being written are whole (a table whose reader
+       stopped reading may end mid-row)
 A closed output pipe (| head) stops the command silently, by SIGPIPE.
 
 Threads: -j sets the analysis and BGZF decompression threads (-j 0: every processor

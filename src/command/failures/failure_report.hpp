@@ -24,8 +24,8 @@
 // The first failure of a run wins (FirstFailure) and stops every stage, a
 // wait for input included; its one line is written after every thread has
 // been joined. Signals are no failures: Ctrl-C, SIGTERM and SIGHUP end the
-// process between two row blocks with status 128 + the signal
-// (process/exit_on_signals.hpp).
+// process between two row blocks with status 128 + the signal, or inside a
+// block that a stopped reader no longer takes (process/exit_on_signals.hpp).
 #pragma once
 
 #include <mutex>

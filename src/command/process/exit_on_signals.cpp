@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <system_error>
 
@@ -14,6 +15,30 @@
 #include "command/process/terminal.hpp"
 
 namespace marlinox::command {
+namespace {
+
+// How long a write may go without taking a byte before its reader counts as
+// one that has stopped reading.
+constexpr std::chrono::seconds kStalledOutput{1};
+
+// Waits for the row block being written while the output takes its bytes,
+// then ends the process. A reader that has stopped reading would keep the
+// block unfinished forever: the process then ends in the middle of it.
+[[noreturn]] void exit_between_writes(int signal) {
+    std::uint64_t written = bytes_written();
+    while (!terminal_mutex().try_lock_for(kStalledOutput)) {
+        const std::uint64_t now = bytes_written();
+        if (now == written) {
+            clear_progress_line_unless_stuck();
+            ::_exit(exit_status_of_signal(signal));
+        }
+        written = now;
+    }
+    clear_progress_line_locked();
+    ::_exit(exit_status_of_signal(signal));
+}
+
+}  // namespace
 
 ExitOnSignals::ExitOnSignals() {
     sigset_t handled;
@@ -45,10 +70,7 @@ ExitOnSignals::ExitOnSignals() {
                     if (waits[1].revents != 0) return;
                     signalfd_siginfo info{};
                     if (::read(signals_.get(), &info, sizeof info) != sizeof info) continue;
-                    // Waits for the row block being written, then stops everything.
-                    terminal_mutex().lock();
-                    clear_progress_line_locked();
-                    ::_exit(exit_status_of_signal(static_cast<int>(info.ssi_signo)));
+                    exit_between_writes(static_cast<int>(info.ssi_signo));
                 }
             });
     } catch (...) {
