@@ -17,13 +17,14 @@ FileInput::FileInput(const std::string& path) : buffer_(new unsigned char[kCapac
     if (path == "-") {
         fd_ = 0;
     } else {
-        // A FIFO's open waits for a writer unless it does not block, and the
-        // wait belongs to the first read, which gives up when the run stops.
+        // Opened without blocking, a FIFO does not wait here for a writer: it
+        // polls readable only once one has come, so the first read waits for
+        // it, and gives up when the run stops.
         fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
         if (fd_ < 0) throw InputError(path, 0, std::strerror(errno));
         owned_ = true;
-        // Reads wait in read_unless_stopped; a read that may block is then
-        // what every other kind of file expects.
+        // Every read waits in read_unless_stopped first; the read itself
+        // blocks, as devices and other special files expect.
         if (const int flags = ::fcntl(fd_, F_GETFL); flags == -1 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) == -1) {
             const int error = errno;
             ::close(fd_);
