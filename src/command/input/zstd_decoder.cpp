@@ -22,8 +22,8 @@ struct ZstdFree {
     void operator()(ZSTD_DStream* stream) const noexcept { ZSTD_freeDStream(stream); }
 };
 
-// Why a frame that starts `start` (its whole header, when the file holds it)
-// was refused with `status`.
+// What a call that failed with `status` reports; `start` begins the frame
+// being decoded (its whole header) when the failure came from that header.
 StreamError refusal(std::size_t status, std::string_view start) {
     const ZSTD_ErrorCode code = ZSTD_getErrorCode(status);
     if (code == ZSTD_error_memory_allocation) throw std::bad_alloc();
