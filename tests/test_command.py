@@ -259,11 +259,11 @@ print(os.waitstatus_to_exitcode(status), usage.ru_maxrss)
 """
 
 
-def peak_memory_mib(*args):
+def peak_memory_mib(*args, status=0):
     result = subprocess.run([sys.executable, "-I", "-S", "-c", _PEAK_MEMORY, COMMAND, *map(str, args)],
                             capture_output=True, timeout=TIMEOUT, check=True)
-    status, kib = map(int, result.stdout.split())
-    assert status == 0
+    exit_status, kib = map(int, result.stdout.split())
+    assert exit_status == status, result.stderr
     return kib / 1024
 
 

@@ -143,6 +143,64 @@ def damaged(how):
     return build
 
 
+def checksum_flipped(how):
+    """The last check of the stream damaged: every byte before it decodes right."""
+    def build():
+        packed = compress(DATA, how)
+        if how == "xz":
+            # The block's check ends right before the index, whose size the
+            # stream footer gives.
+            index = (struct.unpack("<I", packed[-8:-4])[0] + 1) * 4
+            at = len(packed) - 12 - index - 1
+        else:
+            # zstd: the frame's checksum ends it; bzip2: the stream's CRC holds
+            # every bit of the byte before the last, which may be padding.
+            at = len(packed) - (1 if how == "zstd" else 2)
+        return Given(flip(packed, at))
+    return build
+
+
+def zstd_window_of(log):
+    """A zstd frame of DATA that declares a window of 2**log bytes (a window
+    descriptor is free to exceed what the data needs)."""
+    def build():
+        compressor = zstd.ZstdCompressor()
+        packed = bytearray(compressor.compress(DATA) + compressor.flush())
+        assert packed[4] & 0x20 == 0  # not a single segment: byte 5 is the window descriptor
+        packed[5] = (log - 10) << 3
+        return Given(bytes(packed))
+    return build
+
+
+def zstd_with_dictionary_after_a_frame():
+    samples = [DATA[i:i + 800] for i in range(0, len(DATA), 800)]
+    dictionary = zstd.train_dict(samples, 4096)
+    return Given(compress(DATA, "zstd") + zstd.compress(DATA, zstd_dict=dictionary))
+
+
+def xz_declaring_dictionary(size_byte, data=DATA):
+    """xz output whose LZMA2 block declares another dictionary size (its byte,
+    0 to 40: 4 GiB), the block header's CRC32 fixed."""
+    packed = bytearray(lzma.compress(data, preset=0))
+    start = 12  # after the stream header
+    header_size = (packed[start] + 1) * 4
+    flags = packed[start + 1]
+    at = start + 2
+    for present in (flags & 0x40, flags & 0x80):  # compressed and uncompressed sizes
+        if present:
+            while packed[at] & 0x80:
+                at += 1
+            at += 1
+    assert packed[at:at + 2] == b"\x21\x01"  # the LZMA2 filter, one byte of properties
+    packed[at + 2] = size_byte
+    end = start + header_size - 4
+    packed[end:end + 4] = struct.pack("<I", zlib.crc32(packed[start:end]))
+    return bytes(packed)
+
+
+BYTE_ORDER_MARK = b"\xef\xbb\xbf"
+
+
 def followed_by(how, tail):
     def build():
         return Given(compress(DATA, how) + tail)
@@ -180,6 +238,15 @@ def _cases():
         # A skippable frame (here the last of its sixteen magic numbers) is zstd, first or not.
         Case("zstd-skippable-frame-first",
              lambda: Given(struct.pack("<II", 0x184D2A5F, 4) + b"meta" + compress(DATA, "zstd")), 0, None, ALL),
+        Case("zstd-2-gib-window", zstd_window_of(31), 2,
+             r"FILE:1: the zstd frame needs a 2 GiB window \(zstd --long=31\); marlinox reads windows up to 128 MiB", 0),
+        Case("zstd-dictionary-after-a-frame", zstd_with_dictionary_after_a_frame, 2,
+             r"FILE:LINE: the zstd frame needs a zstd dictionary", ALL - 1, END_LINE),
+        Case("xz-4-gib-dictionary", lambda: Given(xz_declaring_dictionary(40)), 2,
+             r"FILE:1: the xz stream needs 4\d{3} MiB of memory to decode; marlinox decodes xz in up to 256 MiB", 0),
+        Case("utf8-byte-order-mark", lambda: Given(BYTE_ORDER_MARK + DATA), 0, None, ALL),
+        Case("byte-order-mark-after-the-start", lambda: Given(b"\n" + BYTE_ORDER_MARK + DATA), 2,
+             r"FILE:LINE: sequence data before the first '>' or '@' header line", 0, 2),
         Case("data-url-name-is-a-file", lambda: Given(b">real\nACGT\n", name="data:,>fake"), 0, None, 1, via=("file",)),
         Case("missing-url-name", lambda: Given(b"", args=("preload:in",)), 2,
              r"preload:in: No such file or directory", 0, via=("file",)),
@@ -193,6 +260,10 @@ def _cases():
             # (these formats check a whole block or stream at its end), so
             # the error may come from the parser.
             Case(f"{how}-damaged", damaged(how), 2, r"FILE:LINE: .*", None, exact_records=False),
+            # Everything decoded before a failed check is kept, whatever
+            # the pieces the input came in.
+            Case(f"{how}-checksum-flipped", checksum_flipped(how), 2, rf"FILE:LINE: corrupt {how} data.*", ALL - 1,
+                 END_LINE),
             Case(f"{how}-then-garbage", followed_by(how, GARBAGE), 2,
                  rf"FILE:LINE: unexpected data after the end of the {how} data", ALL, END_LINE),
         ]
@@ -491,14 +562,17 @@ def test_hostile_process(tmp_path, jobs, start, status, error, rows):
 
 @pytest.mark.skipif(EMULATED, reason="emulated processes report the emulator's memory")
 @pytest.mark.skipif(os.environ.get("MARLINOX_SANITIZED") == "1", reason="sanitizers hold memory of their own")
-@pytest.mark.parametrize("data, compared_with, margin_mib", [
+@pytest.mark.parametrize("data, compared_with, margin_mib, status", [
     # Records without bytes cost no more than records of one base each.
-    (b">\n" * 20_000_000, b">x\nA\n" * 20_000_000, 20),
+    (lambda: b">\n" * 20_000_000, lambda: b">x\nA\n" * 20_000_000, 20, 0),
     # The '+' check keeps the header within the record's own size (64 MiB).
-    (b"@r " + b"h" * (64 << 20) + b"\nA\n+\nI\n", b">r\n" + b"A" * (64 << 20) + b"\n", 8),
-], ids=["empty-records", "huge-fastq-header"])
-def test_memory_stays_within_the_records_own_size(tmp_path, data, compared_with, margin_mib):
-    (tmp_path / "in").write_bytes(data)
-    (tmp_path / "reference").write_bytes(compared_with)
+    (lambda: b"@r " + b"h" * (64 << 20) + b"\nA\n+\nI\n", lambda: b">r\n" + b"A" * (64 << 20) + b"\n", 8, 0),
+    # A declared 4 GiB dictionary is refused before the decoder takes it, for
+    # data that fills more than the margin of it.
+    (lambda: xz_declaring_dictionary(40, reads(400_000)), lambda: lzma.compress(reads(400_000), preset=0), 20, 2),
+], ids=["empty-records", "huge-fastq-header", "xz-4-gib-dictionary"])
+def test_memory_stays_within_the_records_own_size(tmp_path, data, compared_with, margin_mib, status):
+    (tmp_path / "in").write_bytes(data())
+    (tmp_path / "reference").write_bytes(compared_with())
     reference = peak_memory_mib("--batch-bytes", "2M", tmp_path / "reference")
-    assert peak_memory_mib("--batch-bytes", "2M", tmp_path / "in") < reference + margin_mib
+    assert peak_memory_mib("--batch-bytes", "2M", tmp_path / "in", status=status) < reference + margin_mib

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <string>
 
 #include "command/failures/failures.hpp"
 #include "command/input/file_input.hpp"
@@ -45,6 +46,14 @@ public:
 private:
     std::exception_ptr failure_;
 };
+
+// `bytes` of memory for a message: whole GiB as such, else MiB rounded up.
+inline std::string memory_size_text(std::uint64_t bytes) {
+    constexpr std::uint64_t mib = std::uint64_t{1} << 20;
+    constexpr std::uint64_t gib = std::uint64_t{1} << 30;
+    if (bytes != 0 && bytes % gib == 0) return std::to_string(bytes / gib) + " GiB";
+    return std::to_string(bytes / mib + (bytes % mib != 0 ? 1 : 0)) + " MiB";
+}
 
 std::unique_ptr<Decoder> make_plain_decoder(std::unique_ptr<FileInput> input);
 // Every gzip member, BGZF blocks decoded on `pool` (null: on the caller).

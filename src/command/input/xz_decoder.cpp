@@ -4,12 +4,17 @@
 
 #include <cstdint>
 #include <new>
+#include <string>
 
 #include "command/input/decoder.hpp"
 #include "command/input/signatures.hpp"
 
 namespace marlinox::command {
 namespace {
+
+// The most memory a stream may make the decoder take. A stream declares its
+// dictionary, up to 4 GiB; xz -9 needs 65 MiB.
+constexpr std::uint64_t kMemoryLimit = std::uint64_t{256} << 20;
 
 class XzDecoder final : public Decoder {
 public:
@@ -35,6 +40,11 @@ public:
             input_->consume(in - stream_.avail_in);
             produced += out - stream_.avail_out;
             if (status == LZMA_MEM_ERROR) throw std::bad_alloc();
+            if (status == LZMA_MEMLIMIT_ERROR)
+                return deferred_.after(produced, StreamError("the xz stream needs " +
+                                                             memory_size_text(lzma_memusage(&stream_)) +
+                                                             " of memory to decode; marlinox decodes xz in up to " +
+                                                             memory_size_text(kMemoryLimit)));
             if (status == LZMA_STREAM_END) stream_end_ = true;
             else if (status != LZMA_OK) return deferred_.after(produced, StreamError("corrupt xz data"));
             else if (input_ended && produced == 0) throw StreamError("truncated xz data");
@@ -45,7 +55,7 @@ public:
 
 private:
     void start() {
-        if (lzma_stream_decoder(&stream_, UINT64_MAX, 0) != LZMA_OK) throw std::bad_alloc();
+        if (lzma_stream_decoder(&stream_, kMemoryLimit, 0) != LZMA_OK) throw std::bad_alloc();
         stream_end_ = false;
     }
 

@@ -64,6 +64,8 @@ const char* first_non_sequence_byte(const char* p, const char* end) noexcept {
     return p;
 }
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 const char* find_blank(const char* p, const char* end) noexcept {
     while (p != end && !is_blank(*p)) ++p;
     return p;
@@ -72,6 +74,7 @@ const char* find_blank(const char* p, const char* end) noexcept {
 }  // namespace
 
 void RecordParser::feed(std::string_view bytes) {
+    if (!text_started_) bytes = skip_byte_order_mark(bytes);
     const char* p = bytes.data();
     const char* const end = p + bytes.size();
     if (pending_cr_ && p != end) {
@@ -96,6 +99,19 @@ void RecordParser::feed(std::string_view bytes) {
         end_line();
         p = lf + 1;
     }
+}
+
+// The mark may come split over pieces; bytes that began one but do not end it
+// are text (and bad before the first header).
+std::string_view RecordParser::skip_byte_order_mark(std::string_view bytes) {
+    while (mark_bytes_ < kByteOrderMark.size() && !bytes.empty() && bytes.front() == kByteOrderMark[mark_bytes_]) {
+        ++mark_bytes_;
+        bytes.remove_prefix(1);
+    }
+    if (bytes.empty() && mark_bytes_ < kByteOrderMark.size()) return bytes;
+    text_started_ = true;
+    if (mark_bytes_ < kByteOrderMark.size()) line_content(kByteOrderMark.data(), kByteOrderMark.data() + mark_bytes_);
+    return bytes;
 }
 
 // The common case of FASTA, whole sequence lines of nothing but sequence
@@ -257,6 +273,9 @@ void RecordParser::end_line() {
 }
 
 void RecordParser::finish() {
+    // A stream that ends inside what began as a mark.
+    if (!text_started_ && mark_bytes_ != 0 && mark_bytes_ < kByteOrderMark.size())
+        line_content(kByteOrderMark.data(), kByteOrderMark.data() + mark_bytes_);
     // A CR as the very last byte ends the last line like CR LF would.
     if (pending_cr_) {
         pending_cr_ = false;

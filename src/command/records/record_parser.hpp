@@ -10,7 +10,8 @@
 //    header), quality line as long as the sequence. Blank lines between
 //    records are skipped.
 //  - Sequence bytes must lie in 0x21..0x7E; anything but blank lines before
-//    the first header is an error.
+//    the first header is an error, except a UTF-8 byte order mark as the
+//    stream's very first bytes (editors on Windows write one), which is skipped.
 #pragma once
 
 #include <cstddef>
@@ -53,6 +54,7 @@ private:
     };
     enum class Format { unknown, fasta, fastq };
 
+    std::string_view skip_byte_order_mark(std::string_view bytes);
     void line_content(const char* p, const char* end);
     const char* plain_fasta_lines(const char* p, const char* end);
     const char* step(const char* p, const char* end);
@@ -72,6 +74,9 @@ private:
     State after_blank_ = State::preamble;
     Format format_ = Format::unknown;
     bool pending_cr_ = false;  // a CR ended the last piece; it must be followed by LF
+    // Bytes of a byte order mark seen at the start, until the text starts.
+    std::size_t mark_bytes_ = 0;
+    bool text_started_ = false;
     std::uint64_t line_ = 1;
     std::uint64_t records_ = 0;
     // FASTQ: the '+' line checked so far against the header line kept in the batch.
