@@ -83,6 +83,13 @@ def statistics_of(sequence):
     }
 
 
+def bed_score(evalue):
+    """min(1000, max(0, round(-10 log10(evalue)))), halves away from zero."""
+    if evalue == 0.0:
+        return 1000
+    return min(1000, max(0, math.floor(-10 * math.log10(evalue) + 0.5)))
+
+
 def field(value):
     return repr(value) if isinstance(value, float) else str(value)
 
@@ -104,7 +111,7 @@ def expected_output(records, file_name, fmt, columns=ALL, min_run=None, max_eval
             continue
         start, end, strand = values["start"], values["end"], values["strand"]
         if fmt == "bed":
-            out.append(f"{identifier or '.'}\t{start}\t{end}\trun={run}\t{min(1000, run)}\t{strand}\n")
+            out.append(f"{identifier or '.'}\t{start}\t{end}\trun={run}\t{bed_score(values['evalue'])}\t{strand}\n")
             continue
         piece = sequence[start:end] if strand == "+" else sequence[start:end].translate(COMPLEMENT)[::-1]
         if fmt == "protein":
