@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <span>
+#include <tuple>
 #include <vector>
 
 #include "command/rows/bed.hpp"
@@ -56,6 +57,14 @@ RangeOrfs find_range_orfs(const Batch& batch, const Layout& layout, const Record
         const std::string_view sequence = batch.sequence(batch.records[i]);
         found.no_stop.push_back(record_no_stop(sequence));
         analysis::find_orfs(sequence, layout.orfs->rules, found.orfs);
+        if (layout.orfs->include_stop) {
+            // Ordered as written: a stop codon moves an ORF's end (on '-', its start).
+            const auto key = [&](const analysis::Orf& orf) {
+                return std::tuple(written_start(orf, true), written_end(orf, true), orf.reverse);
+            };
+            std::sort(found.orfs.begin() + static_cast<std::ptrdiff_t>(first), found.orfs.end(),
+                      [&](const analysis::Orf& a, const analysis::Orf& b) { return key(a) < key(b); });
+        }
         if (!layout.max_non_acgt && !layout.max_evalue) continue;
         // Filtered before the rows are numbered, which counts the rows written.
         const OrfRecord record = orf_record(batch, layout, i, found.no_stop.back());

@@ -25,6 +25,15 @@ struct OrfRecord {
 // q at the GC fraction of the whole record, as the record mode counts it.
 double record_no_stop(std::string_view sequence) noexcept;
 
+// Forward-strand positions of the bytes written of `orf`: its codons, and the
+// stop codon after them when `include_stop` and there is one.
+inline std::size_t written_start(const analysis::Orf& orf, bool include_stop) noexcept {
+    return orf.start - (include_stop && !orf.open_three && orf.reverse ? 3 : 0);
+}
+inline std::size_t written_end(const analysis::Orf& orf, bool include_stop) noexcept {
+    return orf.end + (include_stop && !orf.open_three && !orf.reverse ? 3 : 0);
+}
+
 class OrfValues {
 public:
     OrfValues(const OrfRecord& record, const analysis::Orf& orf, std::size_t number) noexcept
@@ -39,12 +48,10 @@ public:
     std::size_t number() const noexcept { return number_; }
     char strand_sign() const noexcept { return orf_.reverse ? '-' : '+'; }
     std::size_t codons() const noexcept { return orf_.codons(); }
-    // The stop codon after the ORF is written with it.
-    bool stop_written() const noexcept { return record_.include_stop && !orf_.open_three; }
     // Forward-strand positions of the bytes written: the codons, and the stop
     // codon after them when it is written.
-    std::size_t start() const noexcept { return orf_.start - (stop_written() && orf_.reverse ? 3 : 0); }
-    std::size_t end() const noexcept { return orf_.end + (stop_written() && !orf_.reverse ? 3 : 0); }
+    std::size_t start() const noexcept { return written_start(orf_, record_.include_stop); }
+    std::size_t end() const noexcept { return written_end(orf_, record_.include_stop); }
     std::string_view bytes() const noexcept { return record_.sequence.substr(start(), end() - start()); }
 
     double evalue() const noexcept {
