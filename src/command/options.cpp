@@ -22,12 +22,13 @@ namespace marlinox::command {
 namespace {
 
 constexpr const char* kDescription =
-    "Analyse the records of FASTA and FASTQ files: one tab-separated row per record,\n"
-    "after a header row, for every file in order. FILE may be plain or compressed\n"
-    "with gzip, BGZF, bzip2, xz or zstd (recognised by its first bytes); '-' or no\n"
-    "FILE reads standard input.";
+    "Analyse the records of FASTA and FASTQ files: one tab-separated row per record\n"
+    "(with --orfs, per open reading frame), after a header row, for every file in\n"
+    "order. FILE may be plain or compressed with gzip, BGZF, bzip2, xz or zstd\n"
+    "(recognised by its first bytes); '-' or no FILE reads standard input.";
 
-constexpr const char* kFooter = R"(Columns (the first six unless --columns chooses; 'all' is every one, in this order):
+constexpr const char* kFooter = R"(Columns of a record's row (the first six unless --columns chooses; 'all' is every
+  one, in this order):
   identifier     first word of the header line after '>' or '@' (up to a space or tab)
   length         bytes of sequence (line ends, and in FASTA spaces and tabs, removed)
   gc_fraction    share of the bytes that are G, C, g or c (S, N and the rest count
@@ -53,11 +54,46 @@ Floats are written as Python's repr() writes them; the first six columns are
 exactly the marlinox Python module's values for the same sequence.
 
 Formats (--format; one line or FASTA record per record whose run is 1 or more):
-  bed            BED6: identifier, start, end, run=N, min(1000, N), strand
+  bed            BED6: identifier, start, end, run=N, score, strand; the score is
+                 min(1000, max(0, round(-10 log10(evalue)))), 1000 for evalue 0.0
   fasta          '>identifier strand:start-end run=N evalue=E', then the run as its
                  strand reads it
   protein        the same header, then the run translated (standard code; X for a
                  codon with a byte other than A, C, G, T)
+  gff3           '##gff-version 3', then one feature of type ORF: 1-based start and
+                 end, score the evalue, attributes ID=identifier_1;codons=N;
+                 partial=XY;evalue=E (seqid and values percent-encoded)
+
+ORF mode (--orfs MODE): one row per ORF of at least --min-length bases (default
+30), per record in input order, by start, end, then + before -:
+  between-stops  every maximal run of whole codons without a stop in each of the
+                 six frames, ended by a stop or the record's end (getorf -find 2)
+  start-stop     the part of each such run from its first --starts codon on
+                 (default ATG); a run without one gives none (getorf -find 3)
+  Columns ('all' is these, in this order; the first, orf, strand, frame, start,
+  end, length, partial and evalue by default):
+  identifier, file
+  orf            1, 2, ... within the record, over the rows written
+  strand, frame, start, end
+                 as for the longest run; frame on the ORF's own strand
+  length         end - start
+  codons         codons of the ORF, never its stop codon
+  partial        two flags, the lower position's end first: 5' is 1 for a
+                 between-stops ORF at its frame's first whole codon, 3' when the
+                 record ends before a stop; 5'3' on +, 3'5' on -
+  start_codon, stop_codon
+                 the first codon (start-stop) and the stop after the ORF, as its
+                 strand reads them, upper-cased; empty where there is none
+  gc_fraction, non_acgt
+                 of the bytes start..end
+  record_length  the record's length
+  evalue, log10_probability
+                 as for a record's run, with the ORF's codons for the run (for
+                 start-stop an upper bound)
+  bed names an ORF identifier_orf; fasta and protein write '>identifier_orf
+  strand:start-end codons=N partial=XY evalue=E' (start-stop proteins begin
+  with M); gff3 adds start_codon=XXX in start-stop. --include-stop writes an
+  ORF's stop codon with it: in start, end, length, the counts and the bases.
 
 Exit status:
   0    every record written
