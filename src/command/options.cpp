@@ -276,35 +276,44 @@ std::optional<std::uint64_t> parse_start_codons(std::string_view list) {
     }
 }
 
+std::string not_bases(std::string_view text) {
+    return "not a whole number of bases from 0 up: " + escaped_for_message(text);
+}
+
 // The ORF mode's options, or the one-line message of what is wrong.
 std::variant<OrfLayout, std::string> orf_layout(const OptionTexts& texts) {
     OrfLayout orfs;
     if (*texts.orfs == "start-stop") {
         orfs.rules.from_start = true;
     } else if (*texts.orfs != "between-stops") {
-        return "--orfs: unknown mode '" + escaped_for_message(*texts.orfs) + "' (modes: between-stops, start-stop)";
+        return "--orfs: unknown mode '" + escaped_for_message(*texts.orfs) +
+               "' (modes: between-stops, start-stop)";
     }
     if (texts.min_run) return "--min-run does not apply to --orfs (see --min-length)";
+    const auto codons_of = [](std::uint64_t bases) {
+        return static_cast<std::size_t>(std::min<std::uint64_t>(bases / 3, std::numeric_limits<std::size_t>::max()));
+    };
     std::uint64_t min_length = 30;
     if (texts.min_length) {
         const std::optional<std::uint64_t> parsed = parse_count(*texts.min_length);
-        if (!parsed) return "--min-length: not a whole number of bases from 0 up: " + escaped_for_message(*texts.min_length);
+        if (!parsed) return "--min-length: " + not_bases(*texts.min_length);
         min_length = *parsed;
     }
-    // A length of min_length bases or more is ceil(min_length / 3) codons or more.
-    const std::uint64_t min_codons = std::max<std::uint64_t>(1, min_length / 3 + (min_length % 3 != 0));
-    orfs.rules.min_codons = static_cast<std::size_t>(std::min<std::uint64_t>(min_codons, std::numeric_limits<std::size_t>::max()));
+    // At least min_length bases: at least ceil(min_length / 3) codons, and one.
+    orfs.rules.min_codons = std::max<std::size_t>(1, codons_of(min_length) + (min_length % 3 != 0));
     if (texts.max_length) {
         const std::optional<std::uint64_t> parsed = parse_count(*texts.max_length);
-        if (!parsed) return "--max-length: not a whole number of bases from 0 up: " + escaped_for_message(*texts.max_length);
-        orfs.rules.max_codons = static_cast<std::size_t>(std::min<std::uint64_t>(*parsed / 3, std::numeric_limits<std::size_t>::max()));
+        if (!parsed) return "--max-length: " + not_bases(*texts.max_length);
+        orfs.rules.max_codons = codons_of(*parsed);
     }
     orfs.rules.start_codons = std::uint64_t{1} << analysis::codon_index(reinterpret_cast<const unsigned char*>("ATG"));
     if (texts.starts) {
         if (!orfs.rules.from_start) return "--starts applies to --orfs start-stop only";
         const std::optional<std::uint64_t> codons = parse_start_codons(*texts.starts);
-        if (!codons)
-            return "--starts: not a comma-separated list of codons of A, C, G, T: " + escaped_for_message(*texts.starts);
+        if (!codons) {
+            return "--starts: not a comma-separated list of codons of A, C, G, T: " +
+                   escaped_for_message(*texts.starts);
+        }
         orfs.rules.start_codons = *codons;
     }
     if (texts.strand && *texts.strand != "both") {

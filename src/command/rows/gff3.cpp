@@ -89,9 +89,9 @@ void append_orf_gff3(std::string& out, const OrfValues& orf) {
     std::array<char, 2> partial;
     orf.write_partial(partial.data());
     char start_codon[3];
-    const std::string_view start(start_codon, static_cast<std::size_t>(orf.write_start_codon(start_codon) - start_codon));
+    const auto start_length = static_cast<std::size_t>(orf.write_start_codon(start_codon) - start_codon);
     append_feature(out, {orf.record().identifier, orf.number(), orf.start(), orf.end(), orf.strand_sign(),
-                         orf.codons(), partial, orf.evalue(), start});
+                         orf.codons(), partial, orf.evalue(), std::string_view(start_codon, start_length)});
 }
 
 }  // namespace marlinox::command

@@ -28,12 +28,11 @@ struct RangeOrfs {
     std::vector<double> no_stop;
 };
 
-// Up to kUnitRows consecutive ORFs of one record.
+// Up to kUnitRows consecutive ORFs of one range, of one record or of many.
 struct Unit {
     const RangeOrfs* range;
-    std::size_t record_in_range;
-    std::size_t record;  // in the batch
-    std::size_t first_orf, count;
+    std::size_t first_record;  // in the batch, of the range's first record
+    std::size_t first_orf, end_orf;
 };
 
 OrfRecord orf_record(const Batch& batch, const Layout& layout, std::size_t record, double no_stop) {
@@ -68,9 +67,10 @@ RangeOrfs find_range_orfs(const Batch& batch, const Layout& layout, const Record
         if (!layout.max_non_acgt && !layout.max_evalue) continue;
         // Filtered before the rows are numbered, which counts the rows written.
         const OrfRecord record = orf_record(batch, layout, i, found.no_stop.back());
-        const auto dropped = std::remove_if(found.orfs.begin() + static_cast<std::ptrdiff_t>(first), found.orfs.end(),
-                                            [&](const analysis::Orf& orf) { return !kept(layout, OrfValues(record, orf, 0)); });
-        found.orfs.erase(dropped, found.orfs.end());
+        const auto dropped = [&](const analysis::Orf& orf) { return !kept(layout, OrfValues(record, orf, 0)); };
+        found.orfs.erase(std::remove_if(found.orfs.begin() + static_cast<std::ptrdiff_t>(first), found.orfs.end(),
+                                        dropped),
+                         found.orfs.end());
     }
     found.first_orf.push_back(found.orfs.size());
     return found;
@@ -79,22 +79,27 @@ RangeOrfs find_range_orfs(const Batch& batch, const Layout& layout, const Record
 std::vector<Unit> cut_units(std::span<const RecordRange> ranges, std::span<const RangeOrfs> found) {
     std::vector<Unit> units;
     for (std::size_t r = 0; r < ranges.size(); ++r) {
-        for (std::size_t k = 0; k < ranges[r].count; ++k) {
-            const std::size_t end = found[r].first_orf[k + 1];
-            for (std::size_t first = found[r].first_orf[k]; first < end; first += kUnitRows)
-                units.push_back({&found[r], k, ranges[r].first + k, first, std::min(kUnitRows, end - first)});
-        }
+        const std::size_t orfs = found[r].orfs.size();
+        for (std::size_t first = 0; first < orfs; first += kUnitRows)
+            units.push_back({&found[r], ranges[r].first, first, std::min(orfs, first + kUnitRows)});
     }
     return units;
 }
 
 std::string format_unit(const Batch& batch, const Layout& layout, const Unit& unit) {
-    const OrfRecord record = orf_record(batch, layout, unit.record, unit.range->no_stop[unit.record_in_range]);
-    const std::size_t record_first = unit.range->first_orf[unit.record_in_range];
+    const RangeOrfs& range = *unit.range;
     std::string rows;
-    rows.reserve(unit.count * (record.identifier.size() + 96));
-    for (std::size_t i = unit.first_orf; i != unit.first_orf + unit.count; ++i)
-        append_orf(rows, layout, OrfValues(record, unit.range->orfs[i], i - record_first + 1));
+    rows.reserve((unit.end_orf - unit.first_orf) * 96);
+    // The range's records from the one that holds the unit's first ORF.
+    std::size_t k = static_cast<std::size_t>(
+        std::upper_bound(range.first_orf.begin(), range.first_orf.end(), unit.first_orf) - range.first_orf.begin() - 1);
+    for (std::size_t i = unit.first_orf; i < unit.end_orf; ++k) {
+        const std::size_t record_end = std::min(range.first_orf[k + 1], unit.end_orf);
+        if (i == record_end) continue;
+        const OrfRecord record = orf_record(batch, layout, unit.first_record + k, range.no_stop[k]);
+        for (; i != record_end; ++i)
+            append_orf(rows, layout, OrfValues(record, range.orfs[i], i - range.first_orf[k] + 1));
+    }
     return rows;
 }
 
@@ -121,8 +126,8 @@ bool orf_rows(const Batch& batch, std::size_t threads, const Layout& layout, con
     const std::size_t group = 4 * std::max<std::size_t>(threads, 1);
     for (std::size_t first = 0; first < units.size(); first += group) {
         const std::span<const Unit> part(units.data() + first, std::min(group, units.size() - first));
-        if (!give(parallel::parallel_ordered_map(part, [&](const Unit& unit) { return format_unit(batch, layout, unit); })))
-            return false;
+        const auto format = [&](const Unit& unit) { return format_unit(batch, layout, unit); };
+        if (!give(parallel::parallel_ordered_map(part, format))) return false;
     }
     return true;
 }
