@@ -2,27 +2,40 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "command/rows/float_repr.hpp"
 
 namespace marlinox::command {
 namespace {
 
-void append_bed_fields(std::string& out, std::string_view identifier, std::size_t start, std::size_t end) {
-    out += identifier.empty() ? std::string_view(".") : identifier;
-    out += '\t';
-    append_count(out, start);
-    out += '\t';
-    append_count(out, end);
-    out += '\t';
-}
-
-void append_score_and_strand(std::string& out, double evalue, char strand) {
-    out += '\t';
-    append_count(out, bed_score(evalue));
-    out += '\t';
-    out += strand;
-    out += '\n';
+// Writes a line in place at the end of `out`, in room made for the longest it
+// can be: `name_bytes` for the name, a count and the fixed fields. A genome's
+// ORFs are many short lines, where appending field by field costs more than
+// the fields themselves.
+template <class WriteName>
+void append_line(std::string& out, std::string_view identifier, std::size_t start, std::size_t end,
+                 std::size_t name_bytes, WriteName write_name, double evalue, char strand) {
+    const auto put = [](char* to, std::string_view text) {
+        std::memcpy(to, text.data(), text.size());
+        return to + text.size();
+    };
+    const std::size_t at = out.size();
+    out.resize(at + std::max<std::size_t>(identifier.size(), 1) + name_bytes + 4 * kMaxCountLength + 6);
+    char* const first = out.data() + at;
+    char* to = put(first, identifier.empty() ? std::string_view(".") : identifier);
+    *to++ = '\t';
+    to = write_count(to, start);
+    *to++ = '\t';
+    to = write_count(to, end);
+    *to++ = '\t';
+    to = write_name(to);
+    *to++ = '\t';
+    to = write_count(to, bed_score(evalue));
+    *to++ = '\t';
+    *to++ = strand;
+    *to++ = '\n';
+    out.resize(at + static_cast<std::size_t>(to - first));
 }
 
 }  // namespace
@@ -35,18 +48,24 @@ unsigned bed_score(double evalue) noexcept {
 }
 
 void append_bed_line(std::string& out, std::string_view identifier, const RecordValues& values) {
-    append_bed_fields(out, identifier, values.located.start, values.located.end);
-    out += "run=";
-    append_count(out, values.located.run);
-    append_score_and_strand(out, values.evalue(), values.strand_sign());
+    const auto name = [&](char* to) {
+        std::memcpy(to, "run=", 4);
+        return write_count(to + 4, values.located.run);
+    };
+    append_line(out, identifier, values.located.start, values.located.end, 4, name, values.evalue(),
+                values.strand_sign());
 }
 
 void append_orf_bed_line(std::string& out, const OrfValues& orf) {
-    append_bed_fields(out, orf.record().identifier, orf.start(), orf.end());
-    out += orf.record().identifier;
-    out += '_';
-    append_count(out, orf.number());
-    append_score_and_strand(out, orf.evalue(), orf.strand_sign());
+    const std::string_view identifier = orf.record().identifier;
+    const auto name = [&](char* to) {
+        std::memcpy(to, identifier.data(), identifier.size());
+        to += identifier.size();
+        *to++ = '_';
+        return write_count(to, orf.number());
+    };
+    append_line(out, identifier, orf.start(), orf.end(), identifier.size() + 1, name, orf.evalue(),
+                orf.strand_sign());
 }
 
 }  // namespace marlinox::command
