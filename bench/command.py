@@ -14,10 +14,17 @@ writing into a pipe that this process drains; the rounds interleave the tools
 and the files, and the table shows medians and the spread of the per-round
 ratios. `getorf -find 0` (EMBOSS) on a real genome is timed for comparison.
 
-In the same rounds the command also runs with `--columns all`, `--format bed`
-and `--max-evalue 0.001`, reported as ratios to its default table; with
-`--previous BIN` (the command of an earlier build), so does that build's
-default table.
+In the same rounds the command also runs with `--columns all`, `--format bed`,
+`--max-evalue 0.001` and `--orfs between-stops --min-length 300 --format bed`,
+reported as ratios to its default table; with `--previous BIN` (the command of
+an earlier build), so does that build's default table.
+
+The ORF mode then runs against `getorf -find 2` and `-find 3` (EMBOSS, its
+ORFs written to a file) with `--orfs between-stops` / `start-stop --format
+bed`, both at the default minimum of 30 bases, on the reads as FASTA, E. coli
+K-12 MG1655 and the 156 contigs of its assembly (ragout's example), in
+--orf-repeats interleaved rounds (getorf on a million reads takes tens of
+seconds: --orf-reads caps the reads given to both).
 """
 
 import argparse
@@ -180,6 +187,9 @@ def main() -> None:
     parser.add_argument("--build-dir", type=Path, help="a build tree holding bin/marlinox and the module")
     parser.add_argument("--quick", action="store_true", help="100,000 reads and 25 MB of genomes")
     parser.add_argument("--previous", type=Path, help="the marlinox command of an earlier build, timed alongside")
+    parser.add_argument("--orf-repeats", type=int, default=10)
+    parser.add_argument("--orf-reads", type=int, default=1_000_000, help="most reads in the ORF rounds")
+    parser.add_argument("--orfs-only", action="store_true", help="only the ORF mode against getorf")
     args = parser.parse_args()
 
     build_dir = build(args.build_dir)
@@ -187,6 +197,11 @@ def main() -> None:
     reads, genome_bytes = (100_000, 25_000_000) if args.quick else (1_000_000, 250_000_000)
     data_dir = ROOT / "build" / "bench-data" / ("command-quick" if args.quick else "command")
     files = make_data(data_dir, args.genomes, reads, genome_bytes)
+
+    if args.orfs_only:
+        print_machine(marlinox)
+        orfs_against_getorf(marlinox, files["reads FASTA"], args, data_dir)
+        return
 
     env = dict(os.environ, PYTHONPATH=str(build_dir))
     for label, path in files.items():
@@ -205,6 +220,8 @@ def main() -> None:
         "--columns all": ["--columns", "all"],
         "--format bed": ["--format", "bed"],
         "--max-evalue 0.001": ["--max-evalue", "0.001"],
+        "--orfs between-stops --min-length 300 --format bed":
+            ["--orfs", "between-stops", "--min-length", "300", "--format", "bed"],
     }
     for name, options in variants.items():
         tools[name] = lambda path, options=options: [marlinox, "--no-progress", "-j", "2", *options, str(path)]
@@ -240,11 +257,7 @@ def main() -> None:
                   statistics.median(timed(tools["marlinox"](plain))[0] for _ in range(3)),
                   plain.stat().st_size]
 
-    print()
-    print(f"machine: {platform.machine()}, {cpu_model()}, {os.cpu_count()} cpus; "
-          f"{time.strftime('%Y-%m-%d')}; {version([marlinox, '--version'])}; "
-          f"{version(['seqkit', 'version'])}")
-    print()
+    print_machine(marlinox)
     print("| data | size | marlinox | seqkit | seqkit / marlinox (spread) | CPU s marlinox / seqkit |")
     print("|---|---|---|---|---|---|")
     for label, path in files.items():
@@ -269,6 +282,62 @@ def main() -> None:
     if getorf:
         print(f"getorf -find 0 on E. coli K-12 MG1655 ({getorf[2] / 1e6:.1f} MB): {getorf[0]:.3f} s; "
               f"marlinox on the same file: {getorf[1]:.3f} s")
+    orfs_against_getorf(marlinox, files["reads FASTA"], args, data_dir)
+
+
+def print_machine(marlinox: str) -> None:
+    print()
+    print(f"machine: {platform.machine()}, {cpu_model()}, {os.cpu_count()} cpus; "
+          f"{time.strftime('%Y-%m-%d')}; {version([marlinox, '--version'])}; "
+          f"{version(['seqkit', 'version'])}")
+    print()
+
+
+def orfs_against_getorf(marlinox: str, reads: Path, args: argparse.Namespace, data_dir: Path) -> None:
+    """The ORF mode against getorf, which reads plain FASTA only, on the same files."""
+    if not shutil.which("getorf"):
+        print("getorf is not installed: no ORF rounds")
+        return
+    files = {}
+    for label, name in [("E. coli K-12 MG1655", "MG1655-K12.fasta.gz"), ("156 contigs", "mg1655_contigs.fasta.gz")]:
+        packed = args.genomes / name
+        if packed.exists():
+            files[label] = data_dir / name.removesuffix(".gz")
+            files[label].write_bytes(gzip.decompress(packed.read_bytes()))
+    with open(reads, "rb") as whole, open(data_dir / "orf-reads.fa", "wb") as part:
+        for _ in range(2 * args.orf_reads):
+            line = whole.readline()
+            if not line:
+                break
+            part.write(line)
+    files[f"reads FASTA ({args.orf_reads:,})"] = data_dir / "orf-reads.fa"
+    out = data_dir / "getorf-out.fa"
+    modes = {"between-stops": "2", "start-stop": "3"}
+    runs = {}
+    for mode, find in modes.items():
+        runs[(mode, "marlinox")] = lambda path, mode=mode: [marlinox, "--no-progress", "-j", "2", "--orfs", mode,
+                                                            "--format", "bed", str(path)]
+        runs[(mode, "getorf")] = lambda path, find=find: ["getorf", "-sequence", str(path), "-find", find,
+                                                          "-outseq", str(out), "-auto"]
+    samples: dict[tuple[str, str, str], list[float]] = {}
+    for path in files.values():
+        warm(path)
+    print(f"timing the ORF mode: {len(files)} files x {len(runs)} runs, {args.orf_repeats} interleaved rounds ...",
+          flush=True)
+    for _ in range(args.orf_repeats):
+        for label, path in files.items():
+            for (mode, tool), argv in runs.items():
+                samples.setdefault((label, mode, tool), []).append(timed(argv(path))[0])
+    out.unlink(missing_ok=True)
+    print()
+    print("| data | mode | marlinox | getorf | getorf / marlinox (spread) |")
+    print("|---|---|---|---|---|")
+    for label in files:
+        for mode, find in modes.items():
+            ours, theirs = samples[(label, mode, "marlinox")], samples[(label, mode, "getorf")]
+            ratios = [t / o for t, o in zip(theirs, ours)]
+            print(f"| {label} | {mode} (getorf -find {find}) | {statistics.median(ours):.3f} s | "
+                  f"{statistics.median(theirs):.3f} s | {statistics.median(ratios):.1f} ({spread(ratios)}) |")
 
 
 def version(argv: list[str]) -> str:

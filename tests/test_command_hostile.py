@@ -560,19 +560,28 @@ def test_hostile_process(tmp_path, jobs, start, status, error, rows):
         assert max(len(lines) - 2, 0) == rows
 
 
+def _stop_free_record():
+    """300 Mb without a stop in any frame, made only where a row needs it."""
+    return b">r\n" + b"GCC" * 100_000_000 + b"\n"
+
+
 @pytest.mark.skipif(EMULATED, reason="emulated processes report the emulator's memory")
 @pytest.mark.skipif(os.environ.get("MARLINOX_SANITIZED") == "1", reason="sanitizers hold memory of their own")
-@pytest.mark.parametrize("data, compared_with, margin_mib, status", [
+@pytest.mark.parametrize("data, compared_with, margin_mib, args, status", [
     # Records without bytes cost no more than records of one base each.
-    (lambda: b">\n" * 20_000_000, lambda: b">x\nA\n" * 20_000_000, 20, 0),
+    (lambda: b">\n" * 20_000_000, lambda: b">x\nA\n" * 20_000_000, 20, [], 0),
     # The '+' check keeps the header within the record's own size (64 MiB).
-    (lambda: b"@r " + b"h" * (64 << 20) + b"\nA\n+\nI\n", lambda: b">r\n" + b"A" * (64 << 20) + b"\n", 8, 0),
+    (lambda: b"@r " + b"h" * (64 << 20) + b"\nA\n+\nI\n", lambda: b">r\n" + b"A" * (64 << 20) + b"\n", 8, [], 0),
     # A declared 4 GiB dictionary is refused before the decoder takes it, for
     # data that fills more than the margin of it.
-    (lambda: xz_declaring_dictionary(40, reads(400_000)), lambda: lzma.compress(reads(400_000), preset=0), 20, 2),
-], ids=["empty-records", "huge-fastq-header", "xz-4-gib-dictionary"])
-def test_memory_stays_within_the_records_own_size(tmp_path, data, compared_with, margin_mib, status):
+    (lambda: xz_declaring_dictionary(40, reads(400_000)), lambda: lzma.compress(reads(400_000), preset=0), 20, [], 2),
+    # A run written as bases or protein is its record plus one output piece:
+    # the table's memory and the run's output (286 MiB; 95 MiB of protein).
+    (_stop_free_record, _stop_free_record, 310, ["--format", "fasta"], 0),
+    (_stop_free_record, _stop_free_record, 115, ["--format", "protein"], 0),
+], ids=["empty-records", "huge-fastq-header", "xz-4-gib-dictionary", "stop-free-run-fasta", "stop-free-run-protein"])
+def test_memory_stays_within_the_records_own_size(tmp_path, data, compared_with, margin_mib, args, status):
     (tmp_path / "in").write_bytes(data())
     (tmp_path / "reference").write_bytes(compared_with())
     reference = peak_memory_mib("--batch-bytes", "2M", tmp_path / "reference")
-    assert peak_memory_mib("--batch-bytes", "2M", tmp_path / "in", status=status) < reference + margin_mib
+    assert peak_memory_mib("--batch-bytes", "2M", *args, tmp_path / "in", status=status) < reference + margin_mib

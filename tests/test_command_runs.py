@@ -83,19 +83,31 @@ def statistics_of(sequence):
     }
 
 
+def bed_score(evalue):
+    """min(1000, max(0, round(-10 log10(evalue)))), halves away from zero."""
+    if evalue == 0.0:
+        return 1000
+    return min(1000, max(0, math.floor(-10 * math.log10(evalue) + 0.5)))
+
+
 def field(value):
     return repr(value) if isinstance(value, float) else str(value)
 
 
-def expected_output(records, file_name, fmt, columns=ALL, min_run=None, max_evalue=None):
+def expected_output(records, file_name, fmt, columns=ALL, min_run=None, max_evalue=None, max_non_acgt=None,
+                    header=True):
     out = []
-    if fmt == "tsv":
+    if header and fmt == "tsv":
         out.append("\t".join(columns) + "\n")
+    if header and fmt == "gff3":
+        out.append("##gff-version 3\n")
     for identifier, sequence in records:
         values = statistics_of(sequence)
         values.update(identifier=identifier, file=file_name)
         run = values["stop_free_run"]
         if (min_run is not None and run < min_run) or (max_evalue is not None and values["evalue"] > max_evalue):
+            continue
+        if max_non_acgt is not None and values["non_acgt"] > max_non_acgt:
             continue
         if fmt == "tsv":
             out.append("\t".join(field(values[c]) for c in columns) + "\n")
@@ -104,7 +116,13 @@ def expected_output(records, file_name, fmt, columns=ALL, min_run=None, max_eval
             continue
         start, end, strand = values["start"], values["end"], values["strand"]
         if fmt == "bed":
-            out.append(f"{identifier or '.'}\t{start}\t{end}\trun={run}\t{min(1000, run)}\t{strand}\n")
+            out.append(f"{identifier or '.'}\t{start}\t{end}\trun={run}\t{bed_score(values['evalue'])}\t{strand}\n")
+            continue
+        if fmt == "gff3":
+            partial = f"{int(start < 3)}{int(end + 3 > len(sequence))}"
+            seqid = identifier or "."
+            out.append(f"{seqid}\tmarlinox\tORF\t{start + 1}\t{end}\t{values['evalue']!r}\t{strand}\t0\t"
+                       f"ID={identifier}_1;codons={run};partial={partial};evalue={values['evalue']!r}\n")
             continue
         piece = sequence[start:end] if strand == "+" else sequence[start:end].translate(COMPLEMENT)[::-1]
         if fmt == "protein":
@@ -143,7 +161,7 @@ def records():
     return generated_records(random.Random(20261207))
 
 
-@pytest.mark.parametrize("fmt", ["tsv", "bed", "fasta", "protein"])
+@pytest.mark.parametrize("fmt", ["tsv", "bed", "fasta", "protein", "gff3"])
 @pytest.mark.parametrize("form", ["fasta-crlf", "fastq-gzip", "fasta-bgzf"])
 def test_output_equals_the_model(tmp_path, records, fmt, form):
     newline = "\r\n" if form.endswith("crlf") else "\n"
@@ -163,17 +181,19 @@ def test_output_equals_the_model(tmp_path, records, fmt, form):
 
 
 @pytest.mark.parametrize(
-    "args, columns, min_run, max_evalue",
+    "args, columns, min_run, max_evalue, max_non_acgt",
     [
-        (["--columns", "evalue,identifier,start,file"], ["evalue", "identifier", "start", "file"], None, None),
-        (["--min-run", "20", "--columns", "all"], ALL, 20, None),
-        (["--max-evalue", "0.5", "--columns", "stop_free_run,evalue"], ["stop_free_run", "evalue"], None, 0.5),
-        (["--min-run", "5", "--max-evalue", "3", "--format", "bed"], "bed", 5, 3.0),
-        (["--max-evalue", "1e-2", "--format", "protein"], "protein", None, 1e-2),
-        (["--min-run", "0", "--no-header"], None, 0, None),
+        (["--columns", "evalue,identifier,start,file"], ["evalue", "identifier", "start", "file"], None, None, None),
+        (["--min-run", "20", "--columns", "all"], ALL, 20, None, None),
+        (["--max-evalue", "0.5", "--columns", "stop_free_run,evalue"], ["stop_free_run", "evalue"], None, 0.5, None),
+        (["--min-run", "5", "--max-evalue", "3", "--format", "bed"], "bed", 5, 3.0, None),
+        (["--max-evalue", "1e-2", "--format", "protein"], "protein", None, 1e-2, None),
+        (["--min-run", "0", "--no-header"], None, 0, None, None),
+        (["--max-non-acgt", "0", "--columns", "identifier,non_acgt"], ["identifier", "non_acgt"], None, None, 0),
+        (["--max-non-acgt", "3", "--format", "gff3", "--no-header"], "gff3", None, None, 3),
     ],
 )
-def test_columns_and_filters(tmp_path, records, args, columns, min_run, max_evalue):
+def test_columns_and_filters(tmp_path, records, args, columns, min_run, max_evalue, max_non_acgt):
     path = tmp_path / "in.fa"
     path.write_text("".join(f">{n}\n{s}\n" for n, s in records))
     result = run(*args, path)
@@ -181,9 +201,10 @@ def test_columns_and_filters(tmp_path, records, args, columns, min_run, max_eval
     if columns is None:
         expected = expected_output(records, str(path), "tsv", ALL[:6], min_run, max_evalue).split("\n", 1)[1]
     elif isinstance(columns, str):
-        expected = expected_output(records, str(path), columns, min_run=min_run, max_evalue=max_evalue)
+        expected = expected_output(records, str(path), columns, min_run=min_run, max_evalue=max_evalue,
+                                   max_non_acgt=max_non_acgt, header="--no-header" not in args)
     else:
-        expected = expected_output(records, str(path), "tsv", columns, min_run, max_evalue)
+        expected = expected_output(records, str(path), "tsv", columns, min_run, max_evalue, max_non_acgt)
     assert result.stdout.decode() == expected
 
 

@@ -23,9 +23,9 @@ if command -v apt-get >/dev/null; then
         [ -e "$deb" ] && dpkg-deb -x "$deb" "$cache/extracted"
     done
 fi
-# The four genomes the benchmark knows, copied into the (git-ignored) build tree
-# so that the chroot sees them.
-for name in lambda_virus.fa.gz NC_008253.fna.gz MG1655-K12.fasta.gz N315.fasta.gz; do
+# The four genomes the benchmark knows, and the E. coli assembly's contigs,
+# copied into the (git-ignored) build tree so that the chroot sees them.
+for name in lambda_virus.fa.gz NC_008253.fna.gz MG1655-K12.fasta.gz N315.fasta.gz mg1655_contigs.fasta.gz; do
     found=$(find "$cache/extracted" -name "$name" -print -quit 2>/dev/null || true)
     [ -n "$found" ] && cp -u "$found" "$data/"
 done

@@ -22,12 +22,13 @@ namespace marlinox::command {
 namespace {
 
 constexpr const char* kDescription =
-    "Analyse the records of FASTA and FASTQ files: one tab-separated row per record,\n"
-    "after a header row, for every file in order. FILE may be plain or compressed\n"
-    "with gzip, BGZF, bzip2, xz or zstd (recognised by its first bytes); '-' or no\n"
-    "FILE reads standard input.";
+    "Analyse the records of FASTA and FASTQ files: one tab-separated row per record\n"
+    "(with --orfs, per open reading frame), after a header row, for every file in\n"
+    "order. FILE may be plain or compressed with gzip, BGZF, bzip2, xz or zstd\n"
+    "(recognised by its first bytes); '-' or no FILE reads standard input.";
 
-constexpr const char* kFooter = R"(Columns (the first six unless --columns chooses; 'all' is every one, in this order):
+constexpr const char* kFooter = R"(Columns of a record's row (the first six unless --columns chooses; 'all' is every
+  one, in this order):
   identifier     first word of the header line after '>' or '@' (up to a space or tab)
   length         bytes of sequence (line ends, and in FASTA spaces and tabs, removed)
   gc_fraction    share of the bytes that are G, C, g or c (S, N and the rest count
@@ -53,11 +54,46 @@ Floats are written as Python's repr() writes them; the first six columns are
 exactly the marlinox Python module's values for the same sequence.
 
 Formats (--format; one line or FASTA record per record whose run is 1 or more):
-  bed            BED6: identifier, start, end, run=N, min(1000, N), strand
+  bed            BED6: identifier, start, end, run=N, score, strand; the score is
+                 min(1000, max(0, round(-10 log10(evalue)))), 1000 for evalue 0.0
   fasta          '>identifier strand:start-end run=N evalue=E', then the run as its
                  strand reads it
   protein        the same header, then the run translated (standard code; X for a
                  codon with a byte other than A, C, G, T)
+  gff3           '##gff-version 3', then one feature of type ORF: 1-based start and
+                 end, score the evalue, attributes ID=identifier_1;codons=N;
+                 partial=XY;evalue=E (seqid and values percent-encoded)
+
+ORF mode (--orfs MODE): one row per ORF of at least --min-length bases (default
+30), per record in input order, by start, end, then + before -:
+  between-stops  every maximal run of whole codons without a stop in each of the
+                 six frames, ended by a stop or the record's end (getorf -find 2)
+  start-stop     the part of each such run from its first --starts codon on
+                 (default ATG); a run without one gives none (getorf -find 3)
+  Columns ('all' is these, in this order; the first, orf, strand, frame, start,
+  end, length, partial and evalue by default):
+  identifier, file
+  orf            1, 2, ... within the record, over the rows written
+  strand, frame, start, end
+                 as for the longest run; frame on the ORF's own strand
+  length         end - start
+  codons         codons of the ORF, never its stop codon
+  partial        two flags, the lower position's end first: 5' is 1 for a
+                 between-stops ORF at its frame's first whole codon, 3' when the
+                 record ends before a stop; 5'3' on +, 3'5' on -
+  start_codon, stop_codon
+                 the first codon (start-stop) and the stop after the ORF, as its
+                 strand reads them, upper-cased; empty where there is none
+  gc_fraction, non_acgt
+                 of the bytes start..end
+  record_length  the record's length
+  evalue, log10_probability
+                 as for a record's run, with the ORF's codons for the run (for
+                 start-stop an upper bound)
+  bed names an ORF identifier_orf; fasta and protein write '>identifier_orf
+  strand:start-end codons=N partial=XY evalue=E' (start-stop proteins begin
+  with M); gff3 adds start_codon=XXX in start-stop. --include-stop writes an
+  ORF's stop codon with it: in start, end, length, the counts and the bases.
 
 Exit status:
   0    every record written
@@ -99,7 +135,9 @@ public:
 // option and what is wrong.
 struct OptionTexts {
     std::string batch_bytes, threads;
-    std::optional<std::string> columns, format, min_run, max_evalue;
+    std::optional<std::string> columns, format, min_run, max_evalue, max_non_acgt;
+    std::optional<std::string> orfs, min_length, max_length, starts, strand;
+    bool include_stop = false;
     bool no_header = false;
     bool no_progress = false;
 };
@@ -131,13 +169,31 @@ CLI::App& configure(CLI::App& app, std::vector<std::string>& files, OptionTexts&
     app.add_option("--columns", texts.columns,
                    "Columns of the table, comma-separated, in the order to write ('all': every column)")
         ->type_name("LIST");
-    app.add_flag("--no-header", texts.no_header, "Write no header row");
-    app.add_option("--format", texts.format, "tsv (the table, default), or the longest runs as bed, fasta or protein")
+    app.add_flag("--no-header", texts.no_header, "Write no header row (tsv) or version line (gff3)");
+    app.add_option("--format", texts.format,
+                   "tsv (the table, default), or the longest runs (with --orfs, the ORFs) as bed, fasta, "
+                   "protein or gff3")
         ->type_name("FORMAT");
     app.add_option("--min-run", texts.min_run, "Keep only the records whose stop_free_run is at least N")
         ->type_name("N");
-    app.add_option("--max-evalue", texts.max_evalue, "Keep only the records whose evalue is at most X")
+    app.add_option("--max-evalue", texts.max_evalue, "Keep only the records (ORFs) whose evalue is at most X")
         ->type_name("X");
+    app.add_option("--max-non-acgt", texts.max_non_acgt,
+                   "Keep only the records (ORFs) with at most N bytes other than A, C, G, T")
+        ->type_name("N");
+    app.add_option("--orfs", texts.orfs,
+                   "One row per ORF: between-stops (every stop-free run of the six frames) or start-stop "
+                   "(each run from its first start codon)")
+        ->type_name("MODE");
+    app.add_option("--min-length", texts.min_length, "ORFs of at least NT bases, stop excluded (default 30)")
+        ->type_name("NT");
+    app.add_option("--max-length", texts.max_length, "ORFs of at most NT bases, stop excluded (default: no limit)")
+        ->type_name("NT");
+    app.add_option("--starts", texts.starts, "Start codons of start-stop, comma-separated (default ATG)")
+        ->type_name("LIST");
+    app.add_option("--strand", texts.strand, "ORFs on both strands (default), + or -")->type_name("STRAND");
+    app.add_flag("--include-stop", texts.include_stop,
+                 "An ORF's stop codon in its position, counts and sequence (never in codons)");
     app.add_option("FILE", files, "Input files ('-': standard input)")->type_name("");
     return app;
 }
@@ -147,31 +203,37 @@ std::optional<Format> parse_format(std::string_view text) {
     if (text == "bed") return Format::bed;
     if (text == "fasta") return Format::fasta;
     if (text == "protein") return Format::protein;
+    if (text == "gff3") return Format::gff3;
     return std::nullopt;
 }
 
-std::string known_column_names() {
+std::string known_column_names(bool orf_mode) {
     std::string names = "all";
-    for (const std::string_view name : column_names()) names += ", " + std::string(name);
+    for (const Column column : all_columns(orf_mode)) names += ", " + std::string(column_name(column));
     return names;
 }
 
-// The columns of a comma-separated list ("all": every column), or the one-line
-// message for a list with an unknown or repeated name.
-std::variant<std::vector<Column>, std::string> parse_columns(std::string_view list) {
+// The columns of a comma-separated list ("all": every column of the mode), or
+// the one-line message for a list with an unknown, repeated or other mode's name.
+std::variant<std::vector<Column>, std::string> parse_columns(std::string_view list, bool orf_mode) {
     const std::span<const std::string_view> names = column_names();
+    const std::span<const Column> mode_columns = all_columns(orf_mode);
     std::vector<Column> columns;
     for (std::size_t from = 0;;) {
         const std::size_t comma = std::min(list.find(',', from), list.size());
         const std::string_view name = list.substr(from, comma - from);
         if (name == "all") {
-            for (std::size_t k = 0; k < names.size(); ++k) columns.push_back(static_cast<Column>(k));
+            columns.insert(columns.end(), mode_columns.begin(), mode_columns.end());
         } else {
             const auto found = std::find(names.begin(), names.end(), name);
             if (found == names.end())
                 return "--columns: unknown column '" + escaped_for_message(name) + "' (columns: " +
-                       known_column_names() + ")";
-            columns.push_back(static_cast<Column>(found - names.begin()));
+                       known_column_names(orf_mode) + ")";
+            const auto column = static_cast<Column>(found - names.begin());
+            if (std::find(mode_columns.begin(), mode_columns.end(), column) == mode_columns.end())
+                return "--columns: column '" + std::string(name) +
+                       (orf_mode ? "' does not apply to --orfs" : "' applies to --orfs only");
+            columns.push_back(column);
         }
         if (comma == list.size()) break;
         from = comma + 1;
@@ -198,6 +260,83 @@ std::optional<double> parse_nonnegative(std::string_view text) {
     return value;
 }
 
+// The start codons of a comma-separated list of codons of A, C, G and T, as
+// bits of OrfRules::start_codons; nothing for a list with anything else.
+std::optional<std::uint64_t> parse_start_codons(std::string_view list) {
+    std::uint64_t codons = 0;
+    for (std::size_t from = 0;;) {
+        const std::size_t comma = std::min(list.find(',', from), list.size());
+        const std::string_view codon = list.substr(from, comma - from);
+        const bool bases = std::all_of(codon.begin(), codon.end(), [](char c) {
+            return std::string_view("ACGTacgt").find(c) != std::string_view::npos;
+        });
+        if (codon.size() != 3 || !bases) return std::nullopt;
+        codons |= std::uint64_t{1} << analysis::codon_index(reinterpret_cast<const unsigned char*>(codon.data()));
+        if (comma == list.size()) return codons;
+        from = comma + 1;
+    }
+}
+
+std::string not_bases(std::string_view text) {
+    return "not a whole number of bases from 0 up: " + escaped_for_message(text);
+}
+
+// The ORF mode's options, or the one-line message of what is wrong.
+std::variant<OrfLayout, std::string> orf_layout(const OptionTexts& texts) {
+    OrfLayout orfs;
+    if (*texts.orfs == "start-stop") {
+        orfs.rules.from_start = true;
+    } else if (*texts.orfs != "between-stops") {
+        return "--orfs: unknown mode '" + escaped_for_message(*texts.orfs) +
+               "' (modes: between-stops, start-stop)";
+    }
+    if (texts.min_run) return "--min-run does not apply to --orfs (see --min-length)";
+    const auto codons_of = [](std::uint64_t bases) {
+        return static_cast<std::size_t>(std::min<std::uint64_t>(bases / 3, std::numeric_limits<std::size_t>::max()));
+    };
+    std::uint64_t min_length = 30;
+    if (texts.min_length) {
+        const std::optional<std::uint64_t> parsed = parse_count(*texts.min_length);
+        if (!parsed) return "--min-length: " + not_bases(*texts.min_length);
+        min_length = *parsed;
+    }
+    // At least min_length bases: at least ceil(min_length / 3) codons, and one.
+    orfs.rules.min_codons = std::max<std::size_t>(1, codons_of(min_length) + (min_length % 3 != 0));
+    if (texts.max_length) {
+        const std::optional<std::uint64_t> parsed = parse_count(*texts.max_length);
+        if (!parsed) return "--max-length: " + not_bases(*texts.max_length);
+        orfs.rules.max_codons = codons_of(*parsed);
+    }
+    orfs.rules.start_codons = std::uint64_t{1} << analysis::codon_index(reinterpret_cast<const unsigned char*>("ATG"));
+    if (texts.starts) {
+        if (!orfs.rules.from_start) return "--starts applies to --orfs start-stop only";
+        const std::optional<std::uint64_t> codons = parse_start_codons(*texts.starts);
+        if (!codons) {
+            return "--starts: not a comma-separated list of codons of A, C, G, T: " +
+                   escaped_for_message(*texts.starts);
+        }
+        orfs.rules.start_codons = *codons;
+    }
+    if (texts.strand && *texts.strand != "both") {
+        if (*texts.strand != "+" && *texts.strand != "-")
+            return "--strand: unknown strand '" + escaped_for_message(*texts.strand) + "' (strands: both, +, -)";
+        orfs.rules.forward = *texts.strand == "+";
+        orfs.rules.reverse = *texts.strand == "-";
+    }
+    orfs.include_stop = texts.include_stop;
+    return orfs;
+}
+
+// The ORF mode's option given without --orfs, if any.
+std::optional<std::string_view> orf_option_without_orfs(const OptionTexts& texts) {
+    if (texts.strand) return "--strand";
+    if (texts.include_stop) return "--include-stop";
+    if (texts.starts) return "--starts";
+    if (texts.min_length) return "--min-length";
+    if (texts.max_length) return "--max-length";
+    return std::nullopt;
+}
+
 // The layout the output options ask for, or the one-line message of what is wrong.
 std::variant<Layout, std::string> output_layout(const OptionTexts& texts) {
     Layout layout;
@@ -205,18 +344,30 @@ std::variant<Layout, std::string> output_layout(const OptionTexts& texts) {
         const std::optional<Format> format = parse_format(*texts.format);
         if (!format)
             return "--format: unknown format '" + escaped_for_message(*texts.format) +
-                   "' (formats: tsv, bed, fasta, protein)";
+                   "' (formats: tsv, bed, fasta, protein, gff3)";
         layout.format = *format;
     }
+    if (texts.orfs) {
+        std::variant<OrfLayout, std::string> orfs = orf_layout(texts);
+        if (const std::string* message = std::get_if<std::string>(&orfs)) return *message;
+        layout.orfs = std::get<OrfLayout>(orfs);
+    } else if (const std::optional<std::string_view> option = orf_option_without_orfs(texts)) {
+        return std::string(*option) + " applies to --orfs only";
+    }
     if (layout.format != Format::tsv && texts.columns) return "--columns applies to --format tsv only";
-    if (layout.format != Format::tsv && texts.no_header) return "--no-header applies to --format tsv only";
     layout.header = !texts.no_header;
+    const bool orf_mode = layout.orfs.has_value();
     if (texts.columns) {
-        auto columns = parse_columns(*texts.columns);
+        auto columns = parse_columns(*texts.columns, orf_mode);
         if (const std::string* message = std::get_if<std::string>(&columns)) return *message;
         layout.columns = std::get<std::vector<Column>>(std::move(columns));
     } else if (layout.format == Format::tsv) {
-        layout.columns.assign(default_columns().begin(), default_columns().end());
+        layout.columns.assign(default_columns(orf_mode).begin(), default_columns(orf_mode).end());
+    }
+    if (texts.max_non_acgt) {
+        layout.max_non_acgt = parse_count(*texts.max_non_acgt);
+        if (!layout.max_non_acgt)
+            return "--max-non-acgt: not a whole number of bytes from 0 up: " + escaped_for_message(*texts.max_non_acgt);
     }
     if (texts.min_run) {
         layout.min_run = parse_count(*texts.min_run);

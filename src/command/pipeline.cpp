@@ -12,6 +12,7 @@
 #include "command/process/terminal.hpp"
 #include "command/records/batch.hpp"
 #include "command/records/read_loop.hpp"
+#include "command/rows/orf_rows.hpp"
 #include "command/rows/record_rows.hpp"
 #include "command/rows/row_writer.hpp"
 #include "failure/internal_failure.hpp"
@@ -62,6 +63,17 @@ int write_table(const Settings& settings) {
         });
         try {
             while (std::optional<Batch> batch = batches.take()) {
+                if (settings.layout.orfs) {
+                    // Many groups of rows per batch, which holds their records until the last.
+                    const bool wanted = orf_rows(*batch, threads, settings.layout, [&](auto&& blocks) {
+                        return rows.give(RowBlocks{std::move(blocks), std::nullopt});
+                    });
+                    std::optional<InputError> error = std::move(batch->error);
+                    spare.give(std::move(*batch));
+                    batch.reset();
+                    if (!wanted || (error && !rows.give(RowBlocks{{}, std::move(error)}))) break;
+                    continue;
+                }
                 RowBlocks next{table_rows(*batch, threads, settings.layout), std::move(batch->error)};
                 spare.give(std::move(*batch));
                 batch.reset();

@@ -1,15 +1,24 @@
-// The longest run of a record as a BED line: one per record with a run of at
-// least one codon.
+// Runs and ORFs as BED6 lines.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "command/rows/orf_values.hpp"
 #include "command/rows/record_values.hpp"
 
 namespace marlinox::command {
 
-// BED6: identifier ('.' when empty), start, end, "run=L", min(1000, L), strand.
+// The score of a feature of that evalue, so that browsers shade and sorting
+// ranks by surprise: min(1000, max(0, round(-10 log10(evalue)))), halves
+// rounded away from zero; 1000 for an evalue of 0.0.
+unsigned bed_score(double evalue) noexcept;
+
+// Identifier ('.' when empty), start, end, "run=L", score, strand: one line
+// per record with a run of at least one codon.
 void append_bed_line(std::string& out, std::string_view identifier, const RecordValues& values);
+
+// Identifier ('.' when empty), start, end, "{identifier}_{orf}", score, strand.
+void append_orf_bed_line(std::string& out, const OrfValues& orf);
 
 }  // namespace marlinox::command

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/orf_scan.hpp"
+
 namespace marlinox::command {
 
 enum class Column : unsigned char {
@@ -26,17 +28,35 @@ enum class Column : unsigned char {
     log10_probability,
     evalue,
     non_acgt,
+    // Of the ORF mode only.
+    orf,
+    codons,
+    partial,
+    start_codon,
+    stop_codon,
+    record_length,
 };
 
-enum class Format : unsigned char { tsv, bed, fasta, protein };
+enum class Format : unsigned char { tsv, bed, fasta, protein, gff3 };
+
+// One row per ORF instead of one per record: which ORFs, on which strands.
+struct OrfLayout {
+    analysis::OrfRules rules;
+    // An ORF that ends at a stop codon takes it into its position, its byte
+    // counts and its sequence; never into its codons or the length filters.
+    bool include_stop = false;
+};
 
 struct Layout {
     Format format = Format::tsv;
-    // tsv only; the first six columns unless --columns chose others.
+    // tsv only; the mode's default columns unless --columns chose others.
     std::vector<Column> columns;
     bool header = true;
     std::optional<std::uint64_t> min_run;
     std::optional<double> max_evalue;
+    std::optional<std::uint64_t> max_non_acgt;
+    // The ORF mode; one row per record without it.
+    std::optional<OrfLayout> orfs;
     // Per input file, as the file column writes it.
     std::vector<std::string> file_names;
 
@@ -45,7 +65,9 @@ struct Layout {
     bool locates() const;
 };
 
-std::span<const Column> default_columns() noexcept;
+// The columns of one mode ('all', in order) and its default columns.
+std::span<const Column> all_columns(bool orf_mode) noexcept;
+std::span<const Column> default_columns(bool orf_mode) noexcept;
 std::string_view column_name(Column column) noexcept;
 // Every column's name, in the order of Column.
 std::span<const std::string_view> column_names() noexcept;

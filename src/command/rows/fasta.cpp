@@ -1,6 +1,5 @@
 #include "command/rows/fasta.hpp"
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -38,18 +37,54 @@ constexpr std::array<std::uint8_t, 256> kBase = [] {
 // The standard code, first base slowest, each base in the order T, C, A, G.
 constexpr std::string_view kStandardCode = "FFLLSSSSYY**CC*WLLLLPPPPHHQQRRRRIIIMTTTTNNKKSSRRVVVVAAAADDEEGGGG";
 
-// The run's bytes as its own strand reads them.
-std::string run_bytes(std::string_view sequence, const RecordValues& values) {
-    const std::string_view run = sequence.substr(values.located.start, values.located.end - values.located.start);
-    std::string out(run);
-    if (values.located.reverse) {
-        std::reverse(out.begin(), out.end());
-        for (char& c : out) c = kComplement[static_cast<unsigned char>(c)];
+// Bytes [start, end) of `sequence` as the strand reads them, then a line end,
+// written at the end of `out` in room made for exactly that.
+void append_strand_line(std::string& out, std::string_view sequence, std::size_t start, std::size_t end,
+                        bool reverse) {
+    const std::size_t at = out.size();
+    out.resize(at + (end - start) + 1);
+    char* to = out.data() + at;
+    if (reverse) {
+        for (std::size_t i = end; i != start; --i) *to++ = kComplement[static_cast<unsigned char>(sequence[i - 1])];
+    } else {
+        sequence.copy(to, end - start, start);
+        to += end - start;
     }
-    return out;
+    *to = '\n';
 }
 
-void append_header(std::string& out, std::string_view identifier, const RecordValues& values) {
+char amino_acid(char first, char second, char third) noexcept {
+    const unsigned a = kBase[static_cast<unsigned char>(first)];
+    const unsigned b = kBase[static_cast<unsigned char>(second)];
+    const unsigned c = kBase[static_cast<unsigned char>(third)];
+    return (a | b | c) > 3 ? 'X' : kStandardCode[16 * a + 4 * b + c];
+}
+
+// The whole codons of bytes [start, end) as the strand reads them,
+// translated, then a line end; `first_as_m`: the first codon gives M.
+void append_protein_line(std::string& out, std::string_view sequence, std::size_t start, std::size_t end,
+                         bool reverse, bool first_as_m) {
+    const std::size_t codons = (end - start) / 3;
+    const std::size_t at = out.size();
+    out.resize(at + codons + 1);
+    char* to = out.data() + at;
+    const char* bytes = sequence.data();
+    for (std::size_t k = 0; k < codons; ++k) {
+        if (reverse) {
+            const char* codon = bytes + end - 3 * (k + 1);
+            *to++ = amino_acid(kComplement[static_cast<unsigned char>(codon[2])],
+                               kComplement[static_cast<unsigned char>(codon[1])],
+                               kComplement[static_cast<unsigned char>(codon[0])]);
+        } else {
+            const char* codon = bytes + start + 3 * k;
+            *to++ = amino_acid(codon[0], codon[1], codon[2]);
+        }
+    }
+    if (first_as_m && codons != 0) out[at] = 'M';
+    *to = '\n';
+}
+
+void append_run_header(std::string& out, std::string_view identifier, const RecordValues& values) {
     out += '>';
     out += identifier;
     out += ' ';
@@ -65,26 +100,50 @@ void append_header(std::string& out, std::string_view identifier, const RecordVa
     out += '\n';
 }
 
+void append_orf_header(std::string& out, const OrfValues& orf) {
+    out += '>';
+    out += orf.record().identifier;
+    out += '_';
+    append_count(out, orf.number());
+    out += ' ';
+    out += orf.strand_sign();
+    out += ':';
+    append_count(out, orf.start());
+    out += '-';
+    append_count(out, orf.end());
+    out += " codons=";
+    append_count(out, orf.codons());
+    out += " partial=";
+    char partial[2];
+    out.append(partial, orf.write_partial(partial));
+    out += " evalue=";
+    append_float_repr(out, orf.evalue());
+    out += '\n';
+}
+
 }  // namespace
 
 void append_run_fasta(std::string& out, std::string_view identifier, std::string_view sequence,
                       const RecordValues& values) {
-    append_header(out, identifier, values);
-    out += run_bytes(sequence, values);
-    out += '\n';
+    append_run_header(out, identifier, values);
+    append_strand_line(out, sequence, values.located.start, values.located.end, values.located.reverse);
 }
 
 void append_run_protein(std::string& out, std::string_view identifier, std::string_view sequence,
                         const RecordValues& values) {
-    append_header(out, identifier, values);
-    const std::string codons = run_bytes(sequence, values);
-    for (std::size_t i = 0; i + 3 <= codons.size(); i += 3) {
-        const unsigned first = kBase[static_cast<unsigned char>(codons[i])];
-        const unsigned second = kBase[static_cast<unsigned char>(codons[i + 1])];
-        const unsigned third = kBase[static_cast<unsigned char>(codons[i + 2])];
-        out += (first | second | third) > 3 ? 'X' : kStandardCode[16 * first + 4 * second + third];
-    }
-    out += '\n';
+    append_run_header(out, identifier, values);
+    append_protein_line(out, sequence, values.located.start, values.located.end, values.located.reverse, false);
+}
+
+void append_orf_fasta(std::string& out, const OrfValues& orf) {
+    append_orf_header(out, orf);
+    append_strand_line(out, orf.record().sequence, orf.start(), orf.end(), orf.orf().reverse);
+}
+
+void append_orf_protein(std::string& out, const OrfValues& orf) {
+    append_orf_header(out, orf);
+    append_protein_line(out, orf.record().sequence, orf.start(), orf.end(), orf.orf().reverse,
+                        orf.record().from_start);
 }
 
 }  // namespace marlinox::command

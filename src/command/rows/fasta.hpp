@@ -1,10 +1,12 @@
-// The longest run of a record as FASTA, of its bases or of its protein: one
-// record per record with a run of at least one codon.
+// Runs and ORFs as FASTA, of their bases or of their protein: a header line,
+// then the bytes on one line, written from the record in place (a long run
+// is never copied on its way out).
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "command/rows/orf_values.hpp"
 #include "command/rows/record_values.hpp"
 
 namespace marlinox::command {
@@ -20,5 +22,13 @@ void append_run_fasta(std::string& out, std::string_view identifier, std::string
 // G or T gives X.
 void append_run_protein(std::string& out, std::string_view identifier, std::string_view sequence,
                         const RecordValues& values);
+
+// ">{identifier}_{orf} {strand}:{start}-{end} codons={L} partial={XY}
+// evalue={E}", then the ORF's bytes as a run's are written.
+void append_orf_fasta(std::string& out, const OrfValues& orf);
+
+// The same header, then the ORF translated as a run is, except that the first
+// codon of a start-stop ORF gives M whatever start codon it is.
+void append_orf_protein(std::string& out, const OrfValues& orf);
 
 }  // namespace marlinox::command

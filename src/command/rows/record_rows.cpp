@@ -6,6 +6,7 @@
 
 #include "command/rows/bed.hpp"
 #include "command/rows/fasta.hpp"
+#include "command/rows/gff3.hpp"
 #include "command/rows/record_values.hpp"
 #include "command/rows/tsv.hpp"
 #include "parallel/parallel_ordered_map.hpp"
@@ -13,15 +14,15 @@
 namespace marlinox::command {
 namespace {
 
-// Records [first, first + count) of a batch: the unit of work of one worker.
-struct RecordRange {
-    std::size_t first;
-    std::size_t count;
-};
+bool kept(const Layout& layout, const RecordValues& values) {
+    if (layout.min_run && values.stop_free_run() < *layout.min_run) return false;
+    if (layout.max_non_acgt && values.located.non_acgt > *layout.max_non_acgt) return false;
+    return !layout.max_evalue || values.evalue() <= *layout.max_evalue;
+}
+
+}  // namespace
 
 std::vector<RecordRange> cut_ranges(const Batch& batch, std::size_t threads) {
-    // Enough ranges to keep every worker busy when record lengths vary, each
-    // large enough that handing it over costs little.
     const std::size_t total = batch.bytes.size() + batch.records.size() * 64;
     const std::size_t target = std::clamp<std::size_t>(total / (8 * std::max<std::size_t>(threads, 1)),
                                                        std::size_t{16} << 10, std::size_t{1} << 20);
@@ -41,13 +42,6 @@ std::vector<RecordRange> cut_ranges(const Batch& batch, std::size_t threads) {
     return ranges;
 }
 
-bool kept(const Layout& layout, const RecordValues& values) {
-    if (layout.min_run && values.stop_free_run() < *layout.min_run) return false;
-    return !layout.max_evalue || values.evalue() <= *layout.max_evalue;
-}
-
-}  // namespace
-
 void append_record(std::string& out, const Layout& layout, bool locate, std::string_view file,
                    std::string_view identifier, std::string_view sequence) {
     const RecordValues values = record_values(sequence, locate);
@@ -58,6 +52,7 @@ void append_record(std::string& out, const Layout& layout, bool locate, std::str
         case Format::bed: append_bed_line(out, identifier, values); break;
         case Format::fasta: append_run_fasta(out, identifier, sequence, values); break;
         case Format::protein: append_run_protein(out, identifier, sequence, values); break;
+        case Format::gff3: append_run_gff3(out, identifier, values); break;
     }
 }
 

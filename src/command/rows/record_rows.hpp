@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "command/records/batch.hpp"
 #include "command/rows/columns.hpp"
@@ -19,6 +20,16 @@ namespace marlinox::command {
 // `locate` is layout.locates(), asked once per batch.
 void append_record(std::string& out, const Layout& layout, bool locate, std::string_view file,
                    std::string_view identifier, std::string_view sequence);
+
+// Records [first, first + count) of a batch: the unit of work of one worker.
+struct RecordRange {
+    std::size_t first;
+    std::size_t count;
+};
+
+// The batch's records in ranges that keep every one of `threads` workers busy
+// when record lengths vary, each large enough that handing it over costs little.
+std::vector<RecordRange> cut_ranges(const Batch& batch, std::size_t threads);
 
 // What `layout` writes for every record of `batch`, in input order, as
 // consecutive blocks of whole rows; the records are analysed on the worker

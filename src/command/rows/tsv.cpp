@@ -39,27 +39,66 @@ char* write_field(char* to, Column column, std::string_view identifier, std::str
         case Column::log10_probability: return write_float_repr(to, values.log10_probability());
         case Column::evalue: return write_float_repr(to, values.evalue());
         case Column::non_acgt: return write_count(to, values.located.non_acgt);
+        default: return to;  // the ORF mode's own columns
     }
-    return to;
 }
 
-}  // namespace
+char* write_orf_field(char* to, Column column, const OrfValues& orf) noexcept {
+    const auto put = [&to](std::string_view text) {
+        std::memcpy(to, text.data(), text.size());
+        return to + text.size();
+    };
+    switch (column) {
+        case Column::identifier: return put(orf.record().identifier);
+        case Column::file: return put(orf.record().file);
+        case Column::orf: return write_count(to, orf.number());
+        case Column::strand: *to++ = orf.strand_sign(); return to;
+        case Column::frame: return write_count(to, orf.orf().frame);
+        case Column::start: return write_count(to, orf.start());
+        case Column::end: return write_count(to, orf.end());
+        case Column::length: return write_count(to, orf.end() - orf.start());
+        case Column::codons: return write_count(to, orf.codons());
+        case Column::partial: return orf.write_partial(to);
+        case Column::start_codon: return orf.write_start_codon(to);
+        case Column::stop_codon: return orf.write_stop_codon(to);
+        case Column::gc_fraction: return write_float_repr(to, orf.gc_fraction());
+        case Column::non_acgt: return write_count(to, orf.non_acgt());
+        case Column::record_length: return write_count(to, orf.record().sequence.size());
+        case Column::evalue: return write_float_repr(to, orf.evalue());
+        case Column::log10_probability: return write_float_repr(to, orf.log10_probability());
+        default: return to;  // the record mode's own columns
+    }
+}
 
-// The row is written in place at the end of `out`, in room made for the
-// longest it can be: appending field by field costs more than the fields
-// themselves.
-void append_tsv_row(std::string& out, const std::vector<Column>& columns, std::string_view identifier,
-                    std::string_view file, const RecordValues& values) {
+// Writes the row in place at the end of `out`, in room made for the longest
+// it can be: appending field by field costs more than the fields themselves.
+template <class WriteField>
+void append_row(std::string& out, const std::vector<Column>& columns, std::size_t text_bytes,
+                WriteField write_field_at) {
     const std::size_t start = out.size();
-    out.resize(start + identifier.size() + file.size() + columns.size() * (kMaxFieldLength + 1) + 1);
+    out.resize(start + text_bytes + columns.size() * (kMaxFieldLength + 1) + 1);
     char* const first = out.data() + start;
     char* to = first;
     for (std::size_t k = 0; k < columns.size(); ++k) {
         if (k != 0) *to++ = '\t';
-        to = write_field(to, columns[k], identifier, file, values);
+        to = write_field_at(to, columns[k]);
     }
     *to++ = '\n';
     out.resize(start + static_cast<std::size_t>(to - first));
+}
+
+}  // namespace
+
+void append_tsv_row(std::string& out, const std::vector<Column>& columns, std::string_view identifier,
+                    std::string_view file, const RecordValues& values) {
+    append_row(out, columns, identifier.size() + file.size(), [&](char* to, Column column) {
+        return write_field(to, column, identifier, file, values);
+    });
+}
+
+void append_orf_tsv_row(std::string& out, const std::vector<Column>& columns, const OrfValues& orf) {
+    append_row(out, columns, orf.record().identifier.size() + orf.record().file.size(),
+               [&](char* to, Column column) { return write_orf_field(to, column, orf); });
 }
 
 }  // namespace marlinox::command

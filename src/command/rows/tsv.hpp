@@ -1,4 +1,5 @@
-// The table's rows: the chosen columns, tab-separated, one line per record.
+// The table's rows: the chosen columns, tab-separated, one line per record
+// (per ORF in the ORF mode).
 #pragma once
 
 #include <string>
@@ -6,6 +7,7 @@
 #include <vector>
 
 #include "command/rows/columns.hpp"
+#include "command/rows/orf_values.hpp"
 #include "command/rows/record_values.hpp"
 
 namespace marlinox::command {
@@ -14,5 +16,9 @@ namespace marlinox::command {
 // as the file column writes it). Location fields are empty when the run is 0.
 void append_tsv_row(std::string& out, const std::vector<Column>& columns, std::string_view identifier,
                     std::string_view file, const RecordValues& values);
+
+// The row of `columns` for one ORF; start_codon and stop_codon are empty
+// where the ORF has none.
+void append_orf_tsv_row(std::string& out, const std::vector<Column>& columns, const OrfValues& orf);
 
 }  // namespace marlinox::command
