@@ -38,8 +38,10 @@ PyObject* new_item(PyObject* item, PyRef& unfinished,
 
 PyRef owned_sequence_into_pyobject(parallel::OrderedResults<std::size_t> results) {
     PyRef list = new_object(list_object(results.size()));
-    for (std::size_t i = 0; i < results.size(); ++i)
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), new_item(int_object(results[i]), list));
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        PyObject* item = new_item(int_object(results[i]), list);
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
     return list;
 }
 
