@@ -281,3 +281,80 @@ def test_failed_map_drops_what_result_building_met(function):
     assert result.stdout.splitlines() == ["PanicException True [] True"]
     assert len(diagnostics(result.stderr)) == 1
     assert result.stderr.count(BOUNDARY_MESSAGE) == 1
+
+
+# Every allocation of a small call fails in turn, the first one after the
+# call starts, then the second, ... until a long stretch of calls no longer
+# reaches the failing one. Each call must end in its ordinary result, in the
+# interpreter's MemoryError (reading the arguments), or in one PanicException
+# after one hook call. The hook copies every list the collector knows of,
+# which crashes on a result list left half built and still reachable.
+@pytest.mark.parametrize("function, arguments", [
+    ("calculate_stop_free_run", "['ATG' * (300 + i) for i in range(4)],"),
+    ("calculate_stop_free_runs_with_ids", "[(f'id{i}', 'ATG' * (300 + i)) for i in range(4)],"),
+    ("calculate_stop_free_run_with_ratio", "[(f'id{i}', 'ATG' * (300 + i)) for i in range(4)],"),
+    ("calculate_gc_content", "[(f'id{i}', 'GCA' * (1 + i)) for i in range(4)],"),
+    # Reading a sequence that is neither a list nor a tuple creates an iterator.
+    ("calculate_run_probability",
+     "[(f'id{i}', 300 + i) for i in range(4)], deque([('id1', 0.5), ('id3', 0.25)])"),
+])
+def test_every_allocation_of_a_call_may_fail(function, arguments):
+    pytest.importorskip("_testcapi")
+    result = run_python(f"""
+        import gc, sys, _testcapi, marlinox
+        from collections import deque
+        function, arguments = marlinox.{function}, ({arguments})
+        held = [arguments, *arguments]
+        for argument in arguments:
+            for item in argument:
+                held += [item, *item] if type(item) is tuple else [item]
+        expected = function(*arguments)
+
+        hook_calls = []
+        def hook(unraisable):
+            hook_calls.append(type(unraisable.exc_value).__name__)
+            for o in gc.get_objects():
+                if type(o) is list:
+                    list(o)
+        sys.unraisablehook = hook
+
+        counts = [sys.getrefcount(o) for o in held]
+        tally = {{"result": 0, "MemoryError": 0, "PanicException": 0}}
+        k = clean = 0
+        while clean < 20 and k < 2000:
+            del hook_calls[:]
+            limits = (k, k + 1)
+            # A full collection empties the interpreter's free lists: every
+            # object the call creates then comes from the failing allocator.
+            # Passing the limits as they are keeps a tuple of arguments from
+            # going back into them.
+            gc.collect()
+            _testcapi.set_nomemory(*limits)
+            try:
+                returned = function(*arguments)
+            except BaseException as error:
+                returned = error
+            finally:
+                _testcapi.remove_mem_hooks()
+            if returned == expected and not hook_calls:
+                kind = "result"
+            elif type(returned) is MemoryError and returned.__cause__ is None and not hook_calls:
+                kind = "MemoryError"
+            elif type(returned).__name__ == "PanicException" and hook_calls == ["MemoryError"] \\
+                    and returned.args == ("PyObject pointer is null",):
+                kind = "PanicException"
+            else:
+                kind = f"k={{k}}: {{returned!r}} after hook calls {{hook_calls}}"
+            assert gc.isenabled(), k
+            assert [sys.getrefcount(o) for o in held] == counts, k
+            tally[kind] = tally.get(kind, 0) + 1
+            clean = clean + 1 if kind == "result" else 0
+            k += 1
+        print((tally, clean))
+    """)
+    assert result.returncode == 0, result.stderr[-3000:]
+    tally, clean = eval(result.stdout)
+    assert set(tally) == {"result", "MemoryError", "PanicException"}, tally
+    assert clean == 20 and tally["PanicException"] > 0, tally
+    assert len(diagnostics(result.stderr)) == tally["PanicException"]
+    assert result.stderr.count("PyObject pointer is null") == tally["PanicException"]

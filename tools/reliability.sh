@@ -4,8 +4,9 @@
 #  2. the whole Python suite against the AddressSanitizer + UBSan build, with the
 #     sanitizer runtimes preloaded into the interpreter and leak detection on
 #     (suppressions limited to the interpreter's own allocations: tools/lsan.supp);
-#  3. reference and block leaks, failure paths and hostile objects under the
-#     debug interpreter (python3.14d);
+#  3. reference and block leaks, failure paths (among them every allocation of
+#     a small call of each function failing in turn) and hostile objects under
+#     the debug interpreter (python3.14d);
 #  4. a short libFuzzer run over the kernels and the command's reading path
 #     (tools/fuzz.sh; longer runs by hand).
 # Sanitizer reports go to build/reliability/*.log as well as failing the step.

@@ -23,12 +23,25 @@ PyObject* identifier_object(Text identifier) {
                : PyUnicode_FromStringAndSize(identifier.data(), static_cast<Py_ssize_t>(identifier.size()));
 }
 
+// The new reference `item` for a slot of `unfinished`. A NULL is reported as
+// by new_object, but only once `unfinished` is gone: the unraisable hook runs
+// Python code, which could find the container through the collector and read
+// its empty slots.
+PyObject* new_item(PyObject* item, PyRef& unfinished,
+                   std::source_location where = std::source_location::current()) {
+    if (item) return item;
+    unfinished = PyRef();
+    fail_null_result(where);
+}
+
 }  // namespace
 
 PyRef owned_sequence_into_pyobject(parallel::OrderedResults<std::size_t> results) {
     PyRef list = new_object(list_object(results.size()));
-    for (std::size_t i = 0; i < results.size(); ++i)
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), new_object(int_object(results[i])).release());
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        PyObject* item = new_item(int_object(results[i]), list);
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
     return list;
 }
 
