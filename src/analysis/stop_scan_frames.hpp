@@ -1,8 +1,26 @@
-// What the ASCII stop scans of every level share: the block geometry, the
-// residue classes of window starts, and the per-frame bookkeeping of the widest
-// stop-free gap. Internal to the kernel files (stop_free_run_ascii.cpp,
-// stop_free_run_vector.cpp, stop_free_run_avx512vbmi.cpp) and the grouped
-// scan (stop_scan_grouped.hpp).
+// The stop-free run of an ASCII text, in one pass and without copies: what the
+// scans of every level share.
+//
+// On ASCII text upper-casing keeps every byte in place, and window k of the
+// reverse complement of an m-byte text covers the forward bytes m-3-k .. m-1-k.
+// Reverse frame f therefore reads, backwards, exactly the windows that start at
+// the forward positions congruent to m-f modulo 3, while forward frame f reads
+// those congruent to f: each residue class of window starts carries one forward
+// and one reverse frame. A window is a forward stop when it reads TAA, TAG or
+// TGA, and a reverse stop when it reads TTA, CTA or TCA (the reverse complements
+// of the stops). The longest run of a frame is the widest gap between
+// consecutive stops of its class, counting the class's first window and the end
+// of its last window as the outer limits; a gap's width does not depend on the
+// direction it is read in.
+//
+// The scans classify 64 bytes at a time into bit masks of forward and reverse
+// stops, and note in the same pass whether any byte is 0x80 or above, so that
+// callers need no separate ASCII check. This header holds the block geometry,
+// the residue classes of window starts and the per-frame bookkeeping of the
+// widest gap; stop_scan_grouped.hpp the scan loop; stop_scan_<level>.cpp the
+// stops of a block with each instruction set, each entry compiled for its own
+// level alone (level_kernels.hpp), so that nothing compiled for a wider one is
+// ever shared with the others.
 #pragma once
 
 #include <algorithm>

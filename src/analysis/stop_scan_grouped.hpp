@@ -1,7 +1,7 @@
-// The stop scan of most levels: a detector finds the forward and reverse
+// The stop scan of every level: a detector finds the forward and reverse
 // stops of each 64-byte block as two bit masks, and the frames' bookkeeping
-// works on groups of three blocks. Internal to the kernel files of the
-// portable, sse2, avx2 and neon levels.
+// works on groups of three blocks. Each level's file (stop_scan_<level>.cpp)
+// defines its detector and its entries on this scan.
 //
 // Once some gap is wide, most stops cannot widen it: a stop that follows an
 // earlier stop of its class by less than the widest gap only moves the start
@@ -34,6 +34,31 @@ enum class Count { none, gc, letters };
 struct BlockStops {
     std::uint64_t forward = 0, reverse = 0;
 };
+
+// The stops from whether the first, second and third byte of each window is
+// each letter (bits of a mask, or lanes of a vector, which take & and |):
+// TAA, TAG, TGA forward; TTA, CTA, TCA reverse. The vector levels load the
+// text three times, shifted by 0, 1 and 2 bytes, so that lane p of the three
+// loads holds the window at p; they fold the case and compare once per letter.
+template <class V>
+MX_INLINE void stop_formulas(const V& t0, const V& c0, const V& a1, const V& g1, const V& t1, const V& c1,
+                             const V& a2, const V& g2, V& forward, V& reverse) noexcept {
+    forward = t0 & ((a1 & (a2 | g2)) | (g1 & a2));
+    reverse = a2 & ((t1 & (t0 | c0)) | (c1 & t0));
+}
+
+// The located scan of a text shorter than a codon, which has no window: only
+// the letters to count, one by one.
+MX_INLINE LocatedScan scan_without_windows(std::string_view sequence) noexcept {
+    LocatedScan out;
+    out.ascii = is_ascii(sequence);
+    for (const char byte : sequence) {
+        const unsigned char folded = static_cast<unsigned char>(byte) | kFold;
+        out.gc += folded == 'g' || folded == 'c' ? 1 : 0;
+        out.acgt += folded == 'a' || folded == 't' || folded == 'g' || folded == 'c' ? 1 : 0;
+    }
+    return out;
+}
 
 inline constexpr std::size_t kGroupBlocks = 3;
 inline constexpr std::size_t kGroup = kGroupBlocks * kBlock;
@@ -172,7 +197,7 @@ MX_INLINE auto grouped_scan(std::string_view sequence, Detector& detect) noexcep
     using Reverse = FramesOf<located ? Keep::last : Keep::width>;
     const std::size_t m = sequence.size();
     if (m < kCodon) {
-        if constexpr (located) return located_scan_without_windows(sequence);
+        if constexpr (located) return scan_without_windows(sequence);
         else return AsciiScan{0, is_ascii(sequence)};
     }
     const auto* bytes = reinterpret_cast<const unsigned char*>(sequence.data());
@@ -238,13 +263,27 @@ MX_INLINE auto grouped_scan(std::string_view sequence, Detector& detect) noexcep
     }
 }
 
-// The plain scan with the G and C bytes counted by a detector that counts
-// them (Count::gc); a text shorter than a codon has no block to count in.
-template <class Detector>
-MX_INLINE AsciiScan grouped_scan_with_gc(std::string_view sequence, Detector& detect) noexcept {
+// A level's three entries on its detector template (one instance per Count):
+// the plain scan; the plain scan with the G and C bytes counted (a text
+// shorter than a codon has no block to count them in); the located scan.
+template <template <Count> class Detector>
+MX_INLINE AsciiScan plain_scan(std::string_view sequence) noexcept {
+    Detector<Count::none> detect;
+    return grouped_scan<false>(sequence, detect);
+}
+
+template <template <Count> class Detector>
+MX_INLINE AsciiScan scan_with_gc(std::string_view sequence) noexcept {
+    Detector<Count::gc> detect;
     AsciiScan scan = grouped_scan<false>(sequence, detect);
-    scan.gc = sequence.size() < kCodon ? located_scan_without_windows(sequence).gc : detect.gc();
+    scan.gc = sequence.size() < kCodon ? scan_without_windows(sequence).gc : detect.gc();
     return scan;
+}
+
+template <template <Count> class Detector>
+MX_INLINE LocatedScan located_scan(std::string_view sequence) noexcept {
+    Detector<Count::letters> detect;
+    return grouped_scan<true>(sequence, detect);
 }
 
 }  // namespace marlinox::analysis::stop_scan
