@@ -117,18 +117,20 @@ void gc_content(benchmark::State& state, ScanLevel level) {
     set_bytes(state);
 }
 
-void reads_of_150(benchmark::State& state) {
-    // Per-call overhead: the scan of one short read, as a batch of reads sees it.
+// Per-call overhead: the scan of one short read, as a batch of reads sees it.
+template <class Scan>
+void reads_of_150(benchmark::State& state, Scan scan) {
     const std::string_view all = text();
     std::size_t offset = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(marlinox::analysis::calculate_stop_free_run_single(all.substr(offset, 150)));
+        benchmark::DoNotOptimize(scan(all.substr(offset, 150)));
         offset = offset + 150 < (1u << 20) ? offset + 150 : 0;
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 150);
 }
 
 void register_all() {
+    const auto single = [](std::string_view read) { return marlinox::analysis::calculate_stop_free_run_single(read); };
     benchmark::RegisterBenchmark("memcpy", memcpy_same_bytes)->UseRealTime();
     for (const ScanLevel level : marlinox::analysis::available_scan_levels()) {
         const std::string name(marlinox::analysis::scan_level_name(level));
@@ -143,7 +145,20 @@ void register_all() {
         const std::string name(marlinox::analysis::scan_level_name(level));
         benchmark::RegisterBenchmark("gc_content/" + name, gc_content, level)->UseRealTime();
     }
-    benchmark::RegisterBenchmark("stop_free_run/read_150", reads_of_150);
+    benchmark::RegisterBenchmark("stop_free_run/read_150", reads_of_150<decltype(single)>, single);
+    // The command's two scans of a read: the run with the GC count (its
+    // default table) and the located scan (location columns and formats).
+    for (const ScanLevel level : marlinox::analysis::available_scan_levels()) {
+        const std::string name(marlinox::analysis::scan_level_name(level));
+        const auto with_gc = [level](std::string_view read) {
+            return marlinox::analysis::stop_free_run_and_gc_if_ascii(read, level);
+        };
+        const auto located = [level](std::string_view read) {
+            return marlinox::analysis::locate_stop_free_run_if_ascii(read, level);
+        };
+        benchmark::RegisterBenchmark("read_150_with_gc/" + name, reads_of_150<decltype(with_gc)>, with_gc);
+        benchmark::RegisterBenchmark("read_150_located/" + name, reads_of_150<decltype(located)>, located);
+    }
 }
 
 }  // namespace

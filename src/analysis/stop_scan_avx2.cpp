@@ -38,6 +38,7 @@ private:
     template <bool note>
     MX_AVX2_TARGET BlockStops stops(const unsigned char* p) noexcept {
         BlockStops out;
+        std::uint64_t gc_bits = 0, acgt_bits = 0;
         MX_UNROLL for (unsigned part = 0; part < kBlock / 32; ++part) {
             const unsigned char* at = p + 32 * part;
             const __m256i fold = _mm256_set1_epi8(kFold);
@@ -57,14 +58,13 @@ private:
             out.reverse |= bits_of(reverse) << shift;
             if constexpr (note) {
                 high_ = _mm256_or_si256(high_, raw);
-                if constexpr (count != Count::none) {
-                    const __m256i gc = c0 | _mm256_cmpeq_epi8(x0, g);
-                    gc_ += static_cast<std::size_t>(std::popcount(bits_of(gc)));
-                    if constexpr (count == Count::letters)
-                        acgt_ += static_cast<std::size_t>(std::popcount(bits_of(t0 | gc | _mm256_cmpeq_epi8(x0, a))));
-                }
+                const __m256i gc = c0 | _mm256_cmpeq_epi8(x0, g);
+                gc_bits |= bits_of(gc) << shift;
+                acgt_bits |= bits_of(t0 | gc | _mm256_cmpeq_epi8(x0, a)) << shift;
             }
         }
+        if constexpr (note && count != Count::none) gc_ += static_cast<std::size_t>(std::popcount(gc_bits));
+        if constexpr (note && count == Count::letters) acgt_ += static_cast<std::size_t>(std::popcount(acgt_bits));
         return out;
     }
 

@@ -211,8 +211,8 @@ MX_INLINE auto grouped_scan(std::string_view sequence, Detector& detect) noexcep
         return index < direct ? bytes + index * kBlock : tail + (index - direct) * kBlock;
     };
 
-    Forward forward;
-    Reverse reverse;
+    Forward forward(m);
+    Reverse reverse(m);
     const auto exact_block = [&](std::size_t index, BlockStops stops) {
         const auto residue = static_cast<unsigned>(index % 3);
         const std::uint64_t phase[3] = {kPhase[(3 - residue) % 3], kPhase[(4 - residue) % 3],
@@ -220,11 +220,7 @@ MX_INLINE auto grouped_scan(std::string_view sequence, Detector& detect) noexcep
         forward.stops(stops.forward, index * kBlock, phase, residue);
         reverse.stops(stops.reverse, index * kBlock, phase, residue);
     };
-    const auto widest_so_far = [&] {
-        return std::max({forward.widest, reverse.widest, forward.widest_in_class[0], forward.widest_in_class[1],
-                         forward.widest_in_class[2], reverse.widest_in_class[0], reverse.widest_in_class[1],
-                         reverse.widest_in_class[2]});
-    };
+    const auto widest_so_far = [&] { return std::max(forward.widest(), reverse.widest()); };
     const auto groups_pay = [&](std::size_t index) {
         return index % kGroupBlocks == 0 && index + kGroupBlocks <= direct && widest_so_far() >= kGroupedFrom;
     };
@@ -255,11 +251,11 @@ MX_INLINE auto grouped_scan(std::string_view sequence, Detector& detect) noexcep
     forward.finish(m);
     reverse.finish(m);
     if constexpr (located) {
-        const WidestGap gap = widest_gap(forward, reverse, m);
+        const WidestGap gap = widest_gap(forward, reverse);
         return LocatedScan{gap.width / kCodon, detect.ascii(), gap.reverse, gap.frame,
                            gap.end - gap.width, gap.end, detect.acgt(), detect.gc()};
     } else {
-        return AsciiScan{std::max(forward.widest, reverse.widest) / kCodon, detect.ascii()};
+        return AsciiScan{widest_so_far() / kCodon, detect.ascii()};
     }
 }
 
