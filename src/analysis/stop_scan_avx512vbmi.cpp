@@ -1,12 +1,12 @@
 // The avx512vbmi level of the stop scan (avx512 plus CD and VBMI): byte
 // permutes find the stops of a block by table lookup.
 
-#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "analysis/level_kernels.hpp"
+#include "analysis/stop_scan_avx512.hpp"
 #include "analysis/stop_scan_grouped.hpp"
 
 #if defined(__x86_64__)
@@ -53,20 +53,28 @@ public:
           third_low_(load_table_half(kWindowThird, 0)), third_high_(load_table_half(kWindowThird, 1)),
           high_(_mm512_setzero_si512()) {}
     MX_AVX512VBMI_TARGET BlockStops block(const unsigned char* p) noexcept {
-        const __m512i at0 = _mm512_loadu_si512(p);
-        high_ = _mm512_or_si512(high_, at0);
-        return stops(at0, p);
+        const __m512i raw = _mm512_loadu_si512(p);
+        high_ = _mm512_or_si512(high_, raw);
+        return stops(raw, _mm512_loadu_si512(p + 1), _mm512_loadu_si512(p + 2));
     }
-    MX_AVX512VBMI_TARGET BlockStops peek(const unsigned char* p) noexcept { return stops(_mm512_loadu_si512(p), p); }
+    MX_AVX512VBMI_TARGET BlockStops peek(const unsigned char* p) noexcept {
+        return stops(_mm512_loadu_si512(p), _mm512_loadu_si512(p + 1), _mm512_loadu_si512(p + 2));
+    }
+    MX_AVX512VBMI_TARGET BlockStops part_block(const unsigned char* p, std::size_t n) noexcept {
+        const unsigned char* end = p + n;
+        const __m512i raw = stop_scan::load_before(p, end);
+        high_ = _mm512_or_si512(high_, raw);
+        return stops(raw, stop_scan::load_before(p + 1, end), stop_scan::load_before(p + 2, end));
+    }
     MX_AVX512VBMI_TARGET bool ascii() const noexcept { return _mm512_movepi8_mask(high_) == 0; }
 
 private:
-    MX_AVX512VBMI_TARGET BlockStops stops(__m512i at0, const unsigned char* p) const noexcept {
-        const __m512i at1 = _mm512_loadu_si512(p + 1);
-        const __m512i at2 = _mm512_loadu_si512(p + 2);
-        const __m512i first = _mm512_permutex2var_epi8(first_low_, at0, first_high_);
-        const __m512i second = _mm512_permutex2var_epi8(second_low_, at1, second_high_);
-        const __m512i third = _mm512_permutex2var_epi8(third_low_, at2, third_high_);
+    // `raw`, `next` and `after`: the block's bytes from its first, second and
+    // third byte on.
+    MX_AVX512VBMI_TARGET BlockStops stops(__m512i raw, __m512i next, __m512i after) const noexcept {
+        const __m512i first = _mm512_permutex2var_epi8(first_low_, raw, first_high_);
+        const __m512i second = _mm512_permutex2var_epi8(second_low_, next, second_high_);
+        const __m512i third = _mm512_permutex2var_epi8(third_low_, after, third_high_);
         const __m512i all_three = _mm512_ternarylogic_epi64(first, second, third, 0x80);
         return {_mm512_test_epi8_mask(all_three, _mm512_set1_epi8(kForwardPatterns)),
                 _mm512_test_epi8_mask(all_three, _mm512_set1_epi8(kReversePatterns))};

@@ -187,6 +187,13 @@ private:
     unsigned groups_left_ = 0;
 };
 
+// Whether a detector offers part_block(p, n): block(p) of a block whose text
+// ends n bytes after p (0 < n < 66), reading none of the bytes beyond.
+template <class Detector>
+inline constexpr bool kReadsPartBlocks = requires(Detector& detect, const unsigned char* p) {
+    detect.part_block(p, std::size_t{1});
+};
+
 // `Detector` offers block(p), the stops of the block at p, reading 66 bytes and
 // taking note of them (non-ASCII bytes, letters); peek(p), the same stops
 // without taking note; ascii(); acgt() and gc(), the bytes that block() counted
@@ -203,12 +210,18 @@ MX_INLINE auto grouped_scan(std::string_view sequence, Detector& detect) noexcep
     const auto* bytes = reinterpret_cast<const unsigned char*>(sequence.data());
     const std::size_t blocks = (m + kBlock - 1) / kBlock;
     // Blocks read 66 bytes; those that would pass the end of the text, at most
-    // two, read a copy padded with NUL bytes, which are no letter.
+    // two, read it as if NUL bytes, which are no letter, followed it: a
+    // detector with masked loads reads the text itself, any other a padded
+    // copy.
     const std::size_t direct = m >= kBlock + 2 ? (m - 2) / kBlock : 0;
-    unsigned char tail[2 * kBlock + 2] = {};
-    std::memcpy(tail, bytes + direct * kBlock, m - direct * kBlock);
-    const auto block_at = [&](std::size_t index) {
-        return index < direct ? bytes + index * kBlock : tail + (index - direct) * kBlock;
+    unsigned char tail[2 * kBlock + 2];
+    if constexpr (!kReadsPartBlocks<Detector>) {
+        std::memset(tail, 0, sizeof tail);
+        std::memcpy(tail, bytes + direct * kBlock, m - direct * kBlock);
+    }
+    const auto last_blocks = [&](std::size_t index) {
+        if constexpr (kReadsPartBlocks<Detector>) return detect.part_block(bytes + index * kBlock, m - index * kBlock);
+        else return detect.block(tail + (index - direct) * kBlock);
     };
 
     Forward forward(m);
@@ -226,7 +239,7 @@ MX_INLINE auto grouped_scan(std::string_view sequence, Detector& detect) noexcep
     };
 
     std::size_t index = 0;
-    for (; index < blocks && !groups_pay(index); ++index) exact_block(index, detect.block(block_at(index)));
+    for (; index < direct && !groups_pay(index); ++index) exact_block(index, detect.block(bytes + index * kBlock));
 
     if (index < blocks && index + kGroupBlocks <= direct) {
         GroupedFrames grouped(forward.start, reverse.start, index * kBlock, widest_so_far());
@@ -247,7 +260,8 @@ MX_INLINE auto grouped_scan(std::string_view sequence, Detector& detect) noexcep
         grouped.place_starts(detect, bytes, index * kBlock);
     }
 
-    for (; index < blocks; ++index) exact_block(index, detect.block(block_at(index)));
+    for (; index < direct; ++index) exact_block(index, detect.block(bytes + index * kBlock));
+    for (; index < blocks; ++index) exact_block(index, last_blocks(index));
     forward.finish(m);
     reverse.finish(m);
     if constexpr (located) {

@@ -75,6 +75,13 @@ TEST_P(ScanLevels, StopFreeRunMatchesTheLiteralKernel) {
                 ASSERT_TRUE(run.has_value()) << text;
                 ASSERT_EQ(*run, stop_free_run_literal(text)) << text;
                 ASSERT_EQ(stop_free_run_and_gc_if_ascii(text, GetParam()), (RunAndGc{*run, literal_gc(text)})) << text;
+                // The text as the start of a longer one: nothing past its end may count.
+                const std::string followed = text + "TAGTTAGC\xC3\xA9";
+                const std::string_view view(followed.data(), length);
+                ASSERT_EQ(stop_free_run_if_ascii(view, GetParam()), run) << text;
+                ASSERT_EQ(stop_free_run_and_gc_if_ascii(view, GetParam()), (RunAndGc{*run, literal_gc(text)})) << text;
+                ASSERT_EQ(locate_stop_free_run_if_ascii(view, GetParam()), locate_stop_free_run_if_ascii(text, GetParam()))
+                    << text;
             }
         }
     }
