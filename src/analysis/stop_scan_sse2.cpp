@@ -23,6 +23,13 @@ MX_INLINE std::uint64_t bits_of(__m128i lanes) noexcept {
     return static_cast<unsigned>(_mm_movemask_epi8(lanes));
 }
 
+// The sum of the 16 byte lanes of `lanes`.
+MX_INLINE std::size_t lane_sum(__m128i lanes) noexcept {
+    const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
+    return static_cast<std::size_t>(_mm_cvtsi128_si64(sums)) +
+           static_cast<std::size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+}
+
 template <Count count>
 class Sse2Stops {
 public:
@@ -30,16 +37,19 @@ public:
     MX_INLINE BlockStops peek(const unsigned char* p) noexcept { return stops<false>(p); }
     // Non-ASCII bytes are gathered in a vector and tested once, at the end.
     MX_INLINE bool ascii() const noexcept { return _mm_movemask_epi8(high_) == 0; }
-    MX_INLINE std::size_t acgt() const noexcept { return acgt_; }
-    MX_INLINE std::size_t gc() const noexcept { return gc_; }
+    MX_INLINE std::size_t acgt() const noexcept { return acgt_ + lane_sum(acgt_lanes_); }
+    MX_INLINE std::size_t gc() const noexcept { return gc_ + lane_sum(gc_lanes_); }
 
 private:
+    // The letters are counted in byte lanes (a match is -1: subtracting it
+    // adds one), not by popcounts, which are long sequences without the
+    // POPCNT instruction that the x86_64 baseline lacks. A block adds at most
+    // 4 to a lane; the lanes are emptied before they can wrap.
+    static constexpr unsigned kBlocksPerEmptying = 255 / (kBlock / 16);
+
     template <bool note>
     MX_INLINE BlockStops stops(const unsigned char* p) noexcept {
-        // Counted once per block: a popcount is a long sequence without the
-        // POPCNT instruction, which the x86_64 baseline lacks.
         BlockStops out;
-        std::uint64_t gc_bits = 0, acgt_bits = 0;
         MX_UNROLL for (unsigned part = 0; part < kBlock / 16; ++part) {
             const unsigned char* at = p + 16 * part;
             const __m128i fold = _mm_set1_epi8(kFold);
@@ -58,17 +68,28 @@ private:
             out.reverse |= bits_of(reverse) << shift;
             if constexpr (note) {
                 high_ = _mm_or_si128(high_, raw);
-                const __m128i gc = _mm_or_si128(c0, _mm_cmpeq_epi8(x0, g));
-                gc_bits |= bits_of(gc) << shift;
-                acgt_bits |= bits_of(_mm_or_si128(_mm_or_si128(t0, gc), _mm_cmpeq_epi8(x0, a))) << shift;
+                if constexpr (count != Count::none) {
+                    const __m128i gc = _mm_or_si128(c0, _mm_cmpeq_epi8(x0, g));
+                    gc_lanes_ = _mm_sub_epi8(gc_lanes_, gc);
+                    if constexpr (count == Count::letters)
+                        acgt_lanes_ = _mm_sub_epi8(acgt_lanes_, _mm_or_si128(_mm_or_si128(t0, gc), _mm_cmpeq_epi8(x0, a)));
+                }
             }
         }
-        if constexpr (note && count != Count::none) gc_ += static_cast<std::size_t>(std::popcount(gc_bits));
-        if constexpr (note && count == Count::letters) acgt_ += static_cast<std::size_t>(std::popcount(acgt_bits));
+        if constexpr (note && count != Count::none) {
+            if (--blocks_until_emptying_ == 0) {
+                blocks_until_emptying_ = kBlocksPerEmptying;
+                gc_ += lane_sum(gc_lanes_);
+                acgt_ += lane_sum(acgt_lanes_);
+                gc_lanes_ = acgt_lanes_ = _mm_setzero_si128();
+            }
+        }
         return out;
     }
 
     __m128i high_ = _mm_setzero_si128();
+    __m128i gc_lanes_ = _mm_setzero_si128(), acgt_lanes_ = _mm_setzero_si128();
+    unsigned blocks_until_emptying_ = kBlocksPerEmptying;
     std::size_t acgt_ = 0, gc_ = 0;
 };
 
