@@ -118,9 +118,9 @@ public:
             const auto last = static_cast<std::size_t>(63 - std::countl_zero(in_class | 1u));
             const std::size_t gap = (base + first - start[r]) & any;
             if constexpr (kLocates) {
-                // An empty class gives key 0, which loses to any gap as wide
-                // as a block.
-                gap_closed(key_of(gap, r) & any, base + first);
+                // An empty class closes a gap of 0, which loses to the widest,
+                // as wide as a block here.
+                gap_closed(key_of(gap, r), base + first);
             } else {
                 widest_in_class_[r] = std::max(widest_in_class_[r], gap);
             }
