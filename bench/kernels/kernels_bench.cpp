@@ -7,9 +7,11 @@
 //   marlinox_kernel_bench [benchmark flags]
 //   marlinox_kernel_bench --interleaved=ROUNDS
 //
-// The second form times memcpy and the scan at every level in turn, round after
-// round, and prints medians, quartiles and the ratio to memcpy within a round:
-// on a busy machine only an interleaved comparison is fair.
+// The second form times memcpy, then the plain and the located scan at every
+// level in turn, round after round, and prints medians and quartiles of the
+// rates and of ratios within a round: each scan's time to memcpy's, each
+// level's to the level below it, the located scan's to the plain one's. On a
+// busy machine only an interleaved comparison is fair.
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
@@ -97,6 +99,11 @@ void stop_free_run(benchmark::State& state, ScanLevel level) {
     set_bytes(state);
 }
 
+void located_scan(benchmark::State& state, ScanLevel level) {
+    for (auto _ : state) benchmark::DoNotOptimize(marlinox::analysis::locate_stop_free_run_if_ascii(text(), level));
+    set_bytes(state);
+}
+
 void separate_ascii_check_then_scan(benchmark::State& state) {
     for (auto _ : state) {
         benchmark::DoNotOptimize(marlinox::analysis::is_ascii(text()));
@@ -110,29 +117,48 @@ void gc_content(benchmark::State& state, ScanLevel level) {
     set_bytes(state);
 }
 
-void reads_of_150(benchmark::State& state) {
-    // Per-call overhead: the scan of one short read, as a batch of reads sees it.
+// Per-call overhead: the scan of one short read, as a batch of reads sees it.
+template <class Scan>
+void reads_of_150(benchmark::State& state, Scan scan) {
     const std::string_view all = text();
     std::size_t offset = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(marlinox::analysis::calculate_stop_free_run_single(all.substr(offset, 150)));
+        benchmark::DoNotOptimize(scan(all.substr(offset, 150)));
         offset = offset + 150 < (1u << 20) ? offset + 150 : 0;
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 150);
 }
 
 void register_all() {
+    const auto single = [](std::string_view read) { return marlinox::analysis::calculate_stop_free_run_single(read); };
     benchmark::RegisterBenchmark("memcpy", memcpy_same_bytes)->UseRealTime();
     for (const ScanLevel level : marlinox::analysis::available_scan_levels()) {
         const std::string name(marlinox::analysis::scan_level_name(level));
         benchmark::RegisterBenchmark("stop_free_run/" + name, stop_free_run, level)->UseRealTime();
+    }
+    for (const ScanLevel level : marlinox::analysis::available_scan_levels()) {
+        const std::string name(marlinox::analysis::scan_level_name(level));
+        benchmark::RegisterBenchmark("located_scan/" + name, located_scan, level)->UseRealTime();
     }
     benchmark::RegisterBenchmark("stop_free_run/separate_check", separate_ascii_check_then_scan)->UseRealTime();
     for (const ScanLevel level : marlinox::analysis::available_scan_levels()) {
         const std::string name(marlinox::analysis::scan_level_name(level));
         benchmark::RegisterBenchmark("gc_content/" + name, gc_content, level)->UseRealTime();
     }
-    benchmark::RegisterBenchmark("stop_free_run/read_150", reads_of_150);
+    benchmark::RegisterBenchmark("stop_free_run/read_150", reads_of_150<decltype(single)>, single);
+    // The command's two scans of a read: the run with the GC count (its
+    // default table) and the located scan (location columns and formats).
+    for (const ScanLevel level : marlinox::analysis::available_scan_levels()) {
+        const std::string name(marlinox::analysis::scan_level_name(level));
+        const auto with_gc = [level](std::string_view read) {
+            return marlinox::analysis::stop_free_run_and_gc_if_ascii(read, level);
+        };
+        const auto located = [level](std::string_view read) {
+            return marlinox::analysis::locate_stop_free_run_if_ascii(read, level);
+        };
+        benchmark::RegisterBenchmark("read_150_with_gc/" + name, reads_of_150<decltype(with_gc)>, with_gc);
+        benchmark::RegisterBenchmark("read_150_located/" + name, reads_of_150<decltype(located)>, located);
+    }
 }
 
 }  // namespace
@@ -142,6 +168,22 @@ double median(std::vector<double> values, double at = 0.5) {
     return values[static_cast<std::size_t>(at * static_cast<double>(values.size() - 1) + 0.5)];
 }
 
+// Medians of per-round ratios, with their quartiles.
+std::string ratio_of(const std::vector<double>& numerator, const std::vector<double>& denominator) {
+    std::vector<double> ratios;
+    for (std::size_t round = 0; round < numerator.size(); ++round) ratios.push_back(numerator[round] / denominator[round]);
+    char out[64];
+    std::snprintf(out, sizeof out, "%.2f (%.2f..%.2f)", median(ratios), median(ratios, 0.25), median(ratios, 0.75));
+    return out;
+}
+
+std::string rate_of(double gb, const std::vector<double>& seconds) {
+    char out[64];
+    std::snprintf(out, sizeof out, "%.2f (%.2f..%.2f)", gb / median(seconds), gb / median(seconds, 0.75),
+                  gb / median(seconds, 0.25));
+    return out;
+}
+
 int interleaved(long rounds) {
     using clock = std::chrono::steady_clock;
     const std::string& source = text();
@@ -149,32 +191,43 @@ int interleaved(long rounds) {
     std::memset(target.data(), 1, target.size());
     const auto levels = marlinox::analysis::available_scan_levels();
     std::vector<double> copy_seconds;
-    std::vector<std::vector<double>> scan_seconds(levels.size()), ratios(levels.size());
+    std::vector<std::vector<double>> plain_seconds(levels.size()), located_seconds(levels.size());
     std::vector<std::size_t> runs(levels.size());
+    const auto timed = [](auto&& work) {
+        const auto start = clock::now();
+        work();
+        return std::chrono::duration<double>(clock::now() - start).count();
+    };
     for (long round = 0; round < rounds; ++round) {
-        const auto t0 = clock::now();
-        std::memcpy(target.data(), source.data(), source.size());
-        benchmark::DoNotOptimize(target.data());
-        benchmark::ClobberMemory();
-        copy_seconds.push_back(std::chrono::duration<double>(clock::now() - t0).count());
+        copy_seconds.push_back(timed([&] {
+            std::memcpy(target.data(), source.data(), source.size());
+            benchmark::DoNotOptimize(target.data());
+            benchmark::ClobberMemory();
+        }));
         for (std::size_t k = 0; k < levels.size(); ++k) {
-            const auto t1 = clock::now();
-            runs[k] = marlinox::analysis::stop_free_run_if_ascii(source, levels[k]).value_or(0);
-            scan_seconds[k].push_back(std::chrono::duration<double>(clock::now() - t1).count());
-            ratios[k].push_back(scan_seconds[k].back() / copy_seconds.back());
+            plain_seconds[k].push_back(timed(
+                [&] { runs[k] = marlinox::analysis::stop_free_run_if_ascii(source, levels[k]).value_or(0); }));
+            located_seconds[k].push_back(timed([&] {
+                const auto located = marlinox::analysis::locate_stop_free_run_if_ascii(source, levels[k]);
+                if (!located || located->run != runs[k]) throw std::logic_error("the located scan disagrees");
+            }));
         }
     }
     const double gb = static_cast<double>(source.size()) / 1e9;
-    std::printf("%zu bytes, %ld rounds; GB/s median (quartiles); time / memcpy time of the same round\n",
+    std::printf("%zu bytes, %ld rounds; GB/s median (quartiles); ratios of times within a round, median "
+                "(quartiles)\n",
                 source.size(), rounds);
-    std::printf("%-12s %6.2f (%.2f..%.2f)\n", "memcpy", gb / median(copy_seconds), gb / median(copy_seconds, 0.75),
-                gb / median(copy_seconds, 0.25));
+    std::printf("%-11s %-19s\n", "memcpy", rate_of(gb, copy_seconds).c_str());
+    std::printf("%-11s %-19s %-19s %-19s %-19s %-19s %-19s %s\n", "level", "plain GB/s", "plain / memcpy",
+                "plain / below", "located GB/s", "located / memcpy", "located / plain", "run");
     for (std::size_t k = 0; k < levels.size(); ++k) {
         const std::string name(marlinox::analysis::scan_level_name(levels[k]));
-        std::printf("%-12s %6.2f (%.2f..%.2f)  ratio %.2f (quartiles %.2f..%.2f, range %.2f..%.2f)  run %zu\n",
-                    name.c_str(), gb / median(scan_seconds[k]), gb / median(scan_seconds[k], 0.75),
-                    gb / median(scan_seconds[k], 0.25), median(ratios[k]), median(ratios[k], 0.25),
-                    median(ratios[k], 0.75), median(ratios[k], 0.0), median(ratios[k], 1.0), runs[k]);
+        const std::string below = k == 0 ? "-" : ratio_of(plain_seconds[k], plain_seconds[k - 1]);
+        std::printf("%-11s %-19s %-19s %-19s %-19s %-19s %-19s %zu\n", name.c_str(),
+                    rate_of(gb, plain_seconds[k]).c_str(), ratio_of(plain_seconds[k], copy_seconds).c_str(),
+                    below.c_str(), rate_of(gb, located_seconds[k]).c_str(),
+                    ratio_of(located_seconds[k], copy_seconds).c_str(),
+                    ratio_of(located_seconds[k], plain_seconds[k]).c_str(), runs[k]);
     }
     return 0;
 }

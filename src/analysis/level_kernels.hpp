@@ -1,6 +1,7 @@
 // The kernels that exist once per instruction set, and the table of them: one
-// row per ScanLevel, filled and chosen in scan_level.cpp. The kernel files
-// define the entries; everything else reaches them through the table.
+// row per ScanLevel, filled and chosen in scan_level.cpp. The level files
+// (stop_scan_<level>.cpp, gc_content.cpp) define the entries; everything else
+// reaches them through the table.
 #pragma once
 
 #include <cstddef>
@@ -50,9 +51,6 @@ struct LocatedScan {
     std::size_t gc = 0;
 };
 
-// The located scan of a text shorter than a codon, which has no window.
-LocatedScan located_scan_without_windows(std::string_view sequence) noexcept;
-
 using CountGcKernel = std::size_t (*)(const unsigned char* bytes, std::size_t n) noexcept;
 using StopScanKernel = AsciiScan (*)(std::string_view sequence) noexcept;
 using LocatedScanKernel = LocatedScan (*)(std::string_view sequence) noexcept;
@@ -89,7 +87,6 @@ MX_AVX512_TARGET AsciiScan stop_scan_avx512(std::string_view sequence) noexcept;
 MX_AVX512_TARGET AsciiScan stop_scan_with_gc_avx512(std::string_view sequence) noexcept;
 MX_AVX512_TARGET LocatedScan located_scan_avx512(std::string_view sequence) noexcept;
 MX_AVX512VBMI_TARGET AsciiScan stop_scan_avx512vbmi(std::string_view sequence) noexcept;
-MX_AVX512VBMI_TARGET AsciiScan stop_scan_with_gc_avx512vbmi(std::string_view sequence) noexcept;
 #endif
 #if defined(MARLINOX_HAVE_NEON)
 MX_NEON_TARGET std::size_t count_gc_neon(const unsigned char* bytes, std::size_t n) noexcept;

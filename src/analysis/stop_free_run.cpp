@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "analysis/kernels.hpp"
+#include "analysis/level_kernels.hpp"
 #include "analysis/unicode_tables.hpp"
 #include "failure/utf8.hpp"
 #include "failure/internal_failure.hpp"
@@ -145,6 +146,55 @@ std::size_t stop_free_run_literal(std::string_view sequence) {
     const std::size_t forward_score = strand_stop_free_run(upper);
     const std::size_t reverse_score = strand_stop_free_run(reverse);
     return std::max(forward_score, reverse_score);
+}
+
+// --- The one-pass ASCII scans, at the selected level or a given one --------------
+
+namespace {
+
+std::optional<std::size_t> run_if_ascii(const AsciiScan& scan) noexcept {
+    if (!scan.ascii) return std::nullopt;
+    return scan.run;
+}
+
+std::optional<RunAndGc> run_and_gc_if_ascii(const AsciiScan& scan) noexcept {
+    if (!scan.ascii) return std::nullopt;
+    return RunAndGc{scan.run, scan.gc};
+}
+
+std::optional<LocatedRun> located_if_ascii(const LocatedScan& scan, std::size_t length) noexcept {
+    if (!scan.ascii) return std::nullopt;
+    return LocatedRun{scan.run, scan.reverse, scan.frame, scan.start, scan.end, length - scan.acgt, scan.gc};
+}
+
+}  // namespace
+
+std::size_t stop_free_run_ascii(std::string_view sequence) noexcept {
+    return selected_kernels().stop_scan(sequence).run;
+}
+
+std::optional<std::size_t> stop_free_run_if_ascii(std::string_view sequence) noexcept {
+    return run_if_ascii(selected_kernels().stop_scan(sequence));
+}
+
+std::optional<std::size_t> stop_free_run_if_ascii(std::string_view sequence, ScanLevel level) noexcept {
+    return run_if_ascii(kernels_for(level).stop_scan(sequence));
+}
+
+std::optional<RunAndGc> stop_free_run_and_gc_if_ascii(std::string_view sequence) noexcept {
+    return run_and_gc_if_ascii(selected_kernels().stop_scan_with_gc(sequence));
+}
+
+std::optional<RunAndGc> stop_free_run_and_gc_if_ascii(std::string_view sequence, ScanLevel level) noexcept {
+    return run_and_gc_if_ascii(kernels_for(level).stop_scan_with_gc(sequence));
+}
+
+std::optional<LocatedRun> locate_stop_free_run_if_ascii(std::string_view sequence) noexcept {
+    return located_if_ascii(selected_kernels().located_scan(sequence), sequence.size());
+}
+
+std::optional<LocatedRun> locate_stop_free_run_if_ascii(std::string_view sequence, ScanLevel level) noexcept {
+    return located_if_ascii(kernels_for(level).located_scan(sequence), sequence.size());
 }
 
 std::size_t calculate_stop_free_run_single(std::string_view sequence) {

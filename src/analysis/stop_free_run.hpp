@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,7 +22,7 @@ std::string uppercase_full(std::string_view text);
 std::string reverse_complement(std::string_view text);
 
 // The kernel as its definition reads: upper-case, reverse-complement, scan both
-// strands. Reference for stop_free_run_ascii and the dispatching kernel.
+// strands. Reference for the level scans and the dispatching kernel.
 std::size_t stop_free_run_literal(std::string_view sequence);
 
 // Same result as stop_free_run_literal for a text whose bytes are all below
@@ -73,6 +75,18 @@ struct LocatedRun {
 std::optional<LocatedRun> locate_stop_free_run_if_ascii(std::string_view sequence) noexcept;
 std::optional<LocatedRun> locate_stop_free_run_if_ascii(std::string_view sequence, ScanLevel level) noexcept;
 
-bool is_ascii(std::string_view text) noexcept;
+// Whether every byte of `text` is below 0x80; eight bytes at a time.
+inline bool is_ascii(std::string_view text) noexcept {
+    const char* p = text.data();
+    std::size_t left = text.size();
+    std::uint64_t high = 0;
+    for (; left >= 8; p += 8, left -= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        high |= word;
+    }
+    for (; left > 0; ++p, --left) high |= static_cast<unsigned char>(*p);
+    return (high & 0x8080808080808080u) == 0;
+}
 
 }  // namespace marlinox::analysis

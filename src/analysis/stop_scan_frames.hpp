@@ -1,8 +1,26 @@
-// What the ASCII stop scans of every level share: the block geometry, the
-// residue classes of window starts, and the per-frame bookkeeping of the widest
-// stop-free gap. Internal to the kernel files (stop_free_run_ascii.cpp,
-// stop_free_run_vector.cpp, stop_free_run_avx512vbmi.cpp) and the grouped
-// scan (stop_scan_grouped.hpp).
+// The stop-free run of an ASCII text, in one pass and without copies: what the
+// scans of every level share.
+//
+// On ASCII text upper-casing keeps every byte in place, and window k of the
+// reverse complement of an m-byte text covers the forward bytes m-3-k .. m-1-k.
+// Reverse frame f therefore reads, backwards, exactly the windows that start at
+// the forward positions congruent to m-f modulo 3, while forward frame f reads
+// those congruent to f: each residue class of window starts carries one forward
+// and one reverse frame. A window is a forward stop when it reads TAA, TAG or
+// TGA, and a reverse stop when it reads TTA, CTA or TCA (the reverse complements
+// of the stops). The longest run of a frame is the widest gap between
+// consecutive stops of its class, counting the class's first window and the end
+// of its last window as the outer limits; a gap's width does not depend on the
+// direction it is read in.
+//
+// The scans classify 64 bytes at a time into bit masks of forward and reverse
+// stops, and note in the same pass whether any byte is 0x80 or above, so that
+// callers need no separate ASCII check. This header holds the block geometry,
+// the residue classes of window starts and the per-frame bookkeeping of the
+// widest gap; stop_scan_grouped.hpp the scan loop; stop_scan_<level>.cpp the
+// stops of a block with each instruction set, each entry compiled for its own
+// level alone (level_kernels.hpp), so that nothing compiled for a wider one is
+// ever shared with the others.
 #pragma once
 
 #include <algorithm>
@@ -38,46 +56,50 @@ inline constexpr std::array<std::uint8_t, kBlock + 2> kResidue = [] {
 inline constexpr std::uint64_t kPhase[3] = {0x9249249249249249u, 0x2492492492492492u,
                                             0x4924924924924924u};
 
-// Position p belongs to class p % 3; block b starts at a position that leaves
-// b % 3, since 64 leaves 1. Steps `block_residue` and `phase` on to the next
-// block: class r of the next block is class r + 2 of this one.
-MX_INLINE void next_block(unsigned& block_residue, std::uint64_t phase[3]) noexcept {
-    block_residue = block_residue == 2 ? 0 : block_residue + 1;
-    const std::uint64_t last_phase = phase[2];
-    phase[2] = phase[1];
-    phase[1] = phase[0];
-    phase[0] = last_phase;
-}
-
-// Which of several equally wide gaps of a class a scan keeps: none (only the
-// width counts), the first one found, or the last one. Forward runs are
-// ordered by increasing position, reverse runs by decreasing end, so a
-// located scan keeps the first forward gap and the last reverse one.
+// Which of several equally wide gaps a scan keeps: none (only the width
+// counts), the first one in the order of the forward frames, or in the order
+// of the reverse frames. Both order by frame first; within a frame, forward
+// runs come by increasing position, reverse runs by decreasing end, so a
+// forward scan keeps the first of equal gaps in its frame and a reverse scan
+// the last.
 enum class Keep { width, first, last };
 
 // Widest stop-free gap, in bytes, of the three frames of one strand; with
-// `keep` other than width, also the widest gap of each class and where it ends.
+// `keep` other than width, also which frame holds it and where it ends.
 template <Keep keep>
 class FramesOf {
 public:
     static constexpr bool kLocates = keep != Keep::width;
 
+    // `length`, the text's, orders the classes by frame for a locating scan:
+    // forward frame f is class f; reverse frame f is class (length - f) mod 3.
+    explicit FramesOf(std::size_t length = 0) noexcept {
+        for (unsigned r = 0; r < 3; ++r) {
+            const auto frame = keep == Keep::last ? static_cast<unsigned>((length + 3 - r) % 3) : r;
+            rank_[r] = 2 - frame;
+        }
+    }
+
     // Start of the current run of each class: its first window, then the end of
     // the class's latest stop.
     std::size_t start[3] = {0, 1, 2};
-    std::size_t widest = 0;
-    // Widest gap of each class found by the branch-free path, kept apart so
-    // that the three classes are three independent chains of instructions.
-    // A locating scan keeps every gap of the class here, in both paths.
-    std::size_t widest_in_class[3] = {0, 0, 0};
-    // Locating scans: the end of the gap widest_in_class holds (the position
-    // of the stop that closes it, or the end of the class's last window).
-    std::size_t widest_end[3] = {0, 0, 0};
+
+    // The widest gap so far; exact once finished.
+    MX_INLINE std::size_t widest() const noexcept {
+        if constexpr (kLocates) return best_key_ / 4;
+        else return std::max({widest_, widest_in_class_[0], widest_in_class_[1], widest_in_class_[2]});
+    }
+
+    // Locating scans, once finished: the frame that holds the widest gap and
+    // the end of that gap (the position of the stop that closes it, or the
+    // end of the frame's last window).
+    MX_INLINE unsigned frame() const noexcept { return 2 - static_cast<unsigned>(best_key_ % 4); }
+    MX_INLINE std::size_t widest_end() const noexcept { return best_end_; }
 
     // `phase[r]` selects the positions of the block that belong to class r.
     MX_INLINE void stops(std::uint64_t mask, std::size_t base, const std::uint64_t phase[3],
                          unsigned block_residue) noexcept {
-        if (widest < kBlock) {
+        if ((kLocates ? best_key_ / 4 : widest_) < kBlock) {
             every_stop(mask, base, block_residue);
             return;
         }
@@ -96,11 +118,11 @@ public:
             const auto last = static_cast<std::size_t>(63 - std::countl_zero(in_class | 1u));
             const std::size_t gap = (base + first - start[r]) & any;
             if constexpr (kLocates) {
-                const bool take = in_class != 0 && wider(gap, widest_in_class[r]);
-                widest_in_class[r] = take ? gap : widest_in_class[r];
-                widest_end[r] = take ? base + first : widest_end[r];
+                // An empty class closes a gap of 0, which loses to the widest,
+                // as wide as a block here.
+                gap_closed(key_of(gap, r), base + first);
             } else {
-                widest_in_class[r] = std::max(widest_in_class[r], gap);
+                widest_in_class_[r] = std::max(widest_in_class_[r], gap);
             }
             start[r] = ((base + last + kCodon) & any) | (start[r] & ~any);
         }
@@ -108,24 +130,26 @@ public:
 
     // Closes the last run of each class at the end of its last complete window.
     MX_INLINE void finish(std::size_t length) noexcept {
-        MX_UNROLL for (std::size_t r = 0; r < 3; ++r) {
+        MX_UNROLL for (unsigned r = 0; r < 3; ++r) {
             const std::size_t windows = length >= r + kCodon ? (length - r - kCodon) / kCodon + 1 : 0;
             const std::size_t end = r + windows * kCodon;
-            if constexpr (kLocates) {
-                if (wider(end - start[r], widest_in_class[r])) {
-                    widest_in_class[r] = end - start[r];
-                    widest_end[r] = end;
-                }
-                widest = std::max(widest, widest_in_class[r]);
-            } else {
-                widest = std::max({widest, widest_in_class[r], end - start[r]});
-            }
+            if constexpr (kLocates) gap_closed(key_of(end - start[r], r), end);
+            else widest_ = std::max(widest_, end - start[r]);
         }
     }
 
 private:
-    MX_INLINE static bool wider(std::size_t gap, std::size_t widest_so_far) noexcept {
-        return keep == Keep::last ? gap >= widest_so_far : gap > widest_so_far;
+    // A locating scan keeps one key for the widest gap: its width times four
+    // plus the rank of its frame (2 for frame 0, 0 for frame 2), so that one
+    // comparison orders gaps by width, then by frame; equal keys come from one
+    // class, where the forward scan keeps the first and the reverse scan the
+    // last. One chain of instructions, in registers.
+    MX_INLINE std::size_t key_of(std::size_t gap, unsigned r) const noexcept { return gap * 4 + rank_[r]; }
+
+    MX_INLINE void gap_closed(std::size_t key, std::size_t end) noexcept {
+        const bool take = keep == Keep::last ? key >= best_key_ : key > best_key_;
+        best_key_ = take ? key : best_key_;
+        best_end_ = take ? end : best_end_;
     }
 
     MX_INLINE void every_stop(std::uint64_t mask, std::size_t base, unsigned block_residue) noexcept {
@@ -134,26 +158,29 @@ private:
             mask &= mask - 1;
             const std::size_t position = base + k;
             const unsigned r = kResidue[block_residue + k];
-            std::size_t& run_start = start[r];
-            if constexpr (kLocates) {
-                if (wider(position - run_start, widest_in_class[r])) {
-                    widest_in_class[r] = position - run_start;
-                    widest_end[r] = position;
-                }
-            }
-            widest = std::max(widest, position - run_start);
-            run_start = position + kCodon;
+            const std::size_t gap = position - start[r];
+            if constexpr (kLocates) gap_closed(key_of(gap, r), position);
+            else widest_ = std::max(widest_, gap);
+            start[r] = position + kCodon;
         }
     }
+
+    // Plain scans: the widest gap of the stop-by-stop path, and of each class
+    // in the branch-free path, kept apart so that the three classes are three
+    // independent chains of instructions.
+    std::size_t widest_ = 0;
+    std::size_t widest_in_class_[3] = {0, 0, 0};
+    // Locating scans: see gap_closed.
+    std::size_t best_key_ = 0, best_end_ = 0;
+    unsigned rank_[3] = {};
 };
 
 // The frames of the plain scan, which only measures.
 using Frames = FramesOf<Keep::width>;
 
-// Where the widest gap of a pair of finished strands lies: among the classes
+// Where the widest gap of a pair of finished strands lies: among the frames
 // whose gap is the widest, the first in the order forward frames 0, 1, 2, then
-// reverse frames 0, 1, 2. Forward frame f is class f; reverse frame f is class
-// (m - f) mod 3 of an m-byte text.
+// reverse frames 0, 1, 2.
 struct WidestGap {
     std::size_t width = 0;  // bytes; 0 when no window is free of stops
     bool reverse = false;
@@ -161,18 +188,11 @@ struct WidestGap {
     std::size_t end = 0;  // forward-strand position just past the gap
 };
 
-MX_INLINE WidestGap widest_gap(const FramesOf<Keep::first>& forward, const FramesOf<Keep::last>& reverse,
-                               std::size_t length) noexcept {
-    const std::size_t width = std::max(forward.widest, reverse.widest);
+MX_INLINE WidestGap widest_gap(const FramesOf<Keep::first>& forward, const FramesOf<Keep::last>& reverse) noexcept {
+    const std::size_t width = std::max(forward.widest(), reverse.widest());
     if (width == 0) return {};
-    for (unsigned f = 0; f < 3; ++f)
-        if (forward.widest_in_class[f] == width) return {width, false, f, forward.widest_end[f]};
-    const auto length_class = static_cast<unsigned>(length % 3);
-    for (unsigned f = 0; f < 3; ++f) {
-        const unsigned r = (length_class + 3 - f) % 3;
-        if (reverse.widest_in_class[r] == width) return {width, true, f, reverse.widest_end[r]};
-    }
-    return {};  // unreachable: some class holds the widest
+    if (forward.widest() == width) return {width, false, forward.frame(), forward.widest_end()};
+    return {width, true, reverse.frame(), reverse.widest_end()};
 }
 
 }  // namespace marlinox::analysis::stop_scan

@@ -1,7 +1,7 @@
-// The stop scan of most levels: a detector finds the forward and reverse
+// The stop scan of every level: a detector finds the forward and reverse
 // stops of each 64-byte block as two bit masks, and the frames' bookkeeping
-// works on groups of three blocks. Internal to the kernel files of the
-// portable, sse2, avx2 and neon levels.
+// works on groups of three blocks. Each level's file (stop_scan_<level>.cpp)
+// defines its detector and its entries on this scan.
 //
 // Once some gap is wide, most stops cannot widen it: a stop that follows an
 // earlier stop of its class by less than the widest gap only moves the start
@@ -34,6 +34,31 @@ enum class Count { none, gc, letters };
 struct BlockStops {
     std::uint64_t forward = 0, reverse = 0;
 };
+
+// The stops from whether the first, second and third byte of each window is
+// each letter (bits of a mask, or lanes of a vector, which take & and |):
+// TAA, TAG, TGA forward; TTA, CTA, TCA reverse. The vector levels load the
+// text three times, shifted by 0, 1 and 2 bytes, so that lane p of the three
+// loads holds the window at p; they fold the case and compare once per letter.
+template <class V>
+MX_INLINE void stop_formulas(const V& t0, const V& c0, const V& a1, const V& g1, const V& t1, const V& c1,
+                             const V& a2, const V& g2, V& forward, V& reverse) noexcept {
+    forward = t0 & ((a1 & (a2 | g2)) | (g1 & a2));
+    reverse = a2 & ((t1 & (t0 | c0)) | (c1 & t0));
+}
+
+// The located scan of a text shorter than a codon, which has no window: only
+// the letters to count, one by one.
+MX_INLINE LocatedScan scan_without_windows(std::string_view sequence) noexcept {
+    LocatedScan out;
+    out.ascii = is_ascii(sequence);
+    for (const char byte : sequence) {
+        const unsigned char folded = static_cast<unsigned char>(byte) | kFold;
+        out.gc += folded == 'g' || folded == 'c' ? 1 : 0;
+        out.acgt += folded == 'a' || folded == 't' || folded == 'g' || folded == 'c' ? 1 : 0;
+    }
+    return out;
+}
 
 inline constexpr std::size_t kGroupBlocks = 3;
 inline constexpr std::size_t kGroup = kGroupBlocks * kBlock;
@@ -162,6 +187,13 @@ private:
     unsigned groups_left_ = 0;
 };
 
+// Whether a detector offers part_block(p, n): block(p) of a block whose text
+// ends n bytes after p (0 < n < 66), reading none of the bytes beyond.
+template <class Detector>
+inline constexpr bool kReadsPartBlocks = requires(Detector& detect, const unsigned char* p) {
+    detect.part_block(p, std::size_t{1});
+};
+
 // `Detector` offers block(p), the stops of the block at p, reading 66 bytes and
 // taking note of them (non-ASCII bytes, letters); peek(p), the same stops
 // without taking note; ascii(); acgt() and gc(), the bytes that block() counted
@@ -172,22 +204,28 @@ MX_INLINE auto grouped_scan(std::string_view sequence, Detector& detect) noexcep
     using Reverse = FramesOf<located ? Keep::last : Keep::width>;
     const std::size_t m = sequence.size();
     if (m < kCodon) {
-        if constexpr (located) return located_scan_without_windows(sequence);
+        if constexpr (located) return scan_without_windows(sequence);
         else return AsciiScan{0, is_ascii(sequence)};
     }
     const auto* bytes = reinterpret_cast<const unsigned char*>(sequence.data());
     const std::size_t blocks = (m + kBlock - 1) / kBlock;
     // Blocks read 66 bytes; those that would pass the end of the text, at most
-    // two, read a copy padded with NUL bytes, which are no letter.
+    // two, read it as if NUL bytes, which are no letter, followed it: a
+    // detector with masked loads reads the text itself, any other a padded
+    // copy.
     const std::size_t direct = m >= kBlock + 2 ? (m - 2) / kBlock : 0;
-    unsigned char tail[2 * kBlock + 2] = {};
-    std::memcpy(tail, bytes + direct * kBlock, m - direct * kBlock);
-    const auto block_at = [&](std::size_t index) {
-        return index < direct ? bytes + index * kBlock : tail + (index - direct) * kBlock;
+    unsigned char tail[2 * kBlock + 2];
+    if constexpr (!kReadsPartBlocks<Detector>) {
+        std::memset(tail, 0, sizeof tail);
+        std::memcpy(tail, bytes + direct * kBlock, m - direct * kBlock);
+    }
+    const auto last_blocks = [&](std::size_t index) {
+        if constexpr (kReadsPartBlocks<Detector>) return detect.part_block(bytes + index * kBlock, m - index * kBlock);
+        else return detect.block(tail + (index - direct) * kBlock);
     };
 
-    Forward forward;
-    Reverse reverse;
+    Forward forward(m);
+    Reverse reverse(m);
     const auto exact_block = [&](std::size_t index, BlockStops stops) {
         const auto residue = static_cast<unsigned>(index % 3);
         const std::uint64_t phase[3] = {kPhase[(3 - residue) % 3], kPhase[(4 - residue) % 3],
@@ -195,17 +233,13 @@ MX_INLINE auto grouped_scan(std::string_view sequence, Detector& detect) noexcep
         forward.stops(stops.forward, index * kBlock, phase, residue);
         reverse.stops(stops.reverse, index * kBlock, phase, residue);
     };
-    const auto widest_so_far = [&] {
-        return std::max({forward.widest, reverse.widest, forward.widest_in_class[0], forward.widest_in_class[1],
-                         forward.widest_in_class[2], reverse.widest_in_class[0], reverse.widest_in_class[1],
-                         reverse.widest_in_class[2]});
-    };
+    const auto widest_so_far = [&] { return std::max(forward.widest(), reverse.widest()); };
     const auto groups_pay = [&](std::size_t index) {
         return index % kGroupBlocks == 0 && index + kGroupBlocks <= direct && widest_so_far() >= kGroupedFrom;
     };
 
     std::size_t index = 0;
-    for (; index < blocks && !groups_pay(index); ++index) exact_block(index, detect.block(block_at(index)));
+    for (; index < direct && !groups_pay(index); ++index) exact_block(index, detect.block(bytes + index * kBlock));
 
     if (index < blocks && index + kGroupBlocks <= direct) {
         GroupedFrames grouped(forward.start, reverse.start, index * kBlock, widest_so_far());
@@ -226,25 +260,40 @@ MX_INLINE auto grouped_scan(std::string_view sequence, Detector& detect) noexcep
         grouped.place_starts(detect, bytes, index * kBlock);
     }
 
-    for (; index < blocks; ++index) exact_block(index, detect.block(block_at(index)));
+    for (; index < direct; ++index) exact_block(index, detect.block(bytes + index * kBlock));
+    for (; index < blocks; ++index) exact_block(index, last_blocks(index));
     forward.finish(m);
     reverse.finish(m);
     if constexpr (located) {
-        const WidestGap gap = widest_gap(forward, reverse, m);
+        const WidestGap gap = widest_gap(forward, reverse);
         return LocatedScan{gap.width / kCodon, detect.ascii(), gap.reverse, gap.frame,
                            gap.end - gap.width, gap.end, detect.acgt(), detect.gc()};
     } else {
-        return AsciiScan{std::max(forward.widest, reverse.widest) / kCodon, detect.ascii()};
+        return AsciiScan{widest_so_far() / kCodon, detect.ascii()};
     }
 }
 
-// The plain scan with the G and C bytes counted by a detector that counts
-// them (Count::gc); a text shorter than a codon has no block to count in.
-template <class Detector>
-MX_INLINE AsciiScan grouped_scan_with_gc(std::string_view sequence, Detector& detect) noexcept {
+// A level's three entries on its detector template (one instance per Count):
+// the plain scan; the plain scan with the G and C bytes counted (a text
+// shorter than a codon has no block to count them in); the located scan.
+template <template <Count> class Detector>
+MX_INLINE AsciiScan plain_scan(std::string_view sequence) noexcept {
+    Detector<Count::none> detect;
+    return grouped_scan<false>(sequence, detect);
+}
+
+template <template <Count> class Detector>
+MX_INLINE AsciiScan scan_with_gc(std::string_view sequence) noexcept {
+    Detector<Count::gc> detect;
     AsciiScan scan = grouped_scan<false>(sequence, detect);
-    scan.gc = sequence.size() < kCodon ? located_scan_without_windows(sequence).gc : detect.gc();
+    scan.gc = sequence.size() < kCodon ? scan_without_windows(sequence).gc : detect.gc();
     return scan;
+}
+
+template <template <Count> class Detector>
+MX_INLINE LocatedScan located_scan(std::string_view sequence) noexcept {
+    Detector<Count::letters> detect;
+    return grouped_scan<true>(sequence, detect);
 }
 
 }  // namespace marlinox::analysis::stop_scan

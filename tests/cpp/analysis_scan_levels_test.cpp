@@ -66,7 +66,9 @@ TEST_P(ScanLevels, StopFreeRunMatchesTheLiteralKernel) {
     std::vector<std::size_t> lengths;
     for (std::size_t n = 0; n <= 200; ++n) lengths.push_back(n);
     for (std::size_t n = 250; n <= 330; ++n) lengths.push_back(n);
-    for (std::size_t n : {1000u, 4099u, 20011u, 65536u}) lengths.push_back(n);
+    // Long texts, some of whose last blocks after the grouped loop hold 64;
+    // 65 and 1; 2; and 3 bytes.
+    for (std::size_t n : {1000u, 4096u, 4097u, 4098u, 4099u, 20011u, 65536u}) lengths.push_back(n);
     for (const std::string_view alphabet : alphabets) {
         for (const std::size_t length : lengths) {
             for (int round = 0; round < (length < 200 ? 20 : 3); ++round) {
@@ -75,6 +77,13 @@ TEST_P(ScanLevels, StopFreeRunMatchesTheLiteralKernel) {
                 ASSERT_TRUE(run.has_value()) << text;
                 ASSERT_EQ(*run, stop_free_run_literal(text)) << text;
                 ASSERT_EQ(stop_free_run_and_gc_if_ascii(text, GetParam()), (RunAndGc{*run, literal_gc(text)})) << text;
+                // The text as the start of a longer one: nothing past its end may count.
+                const std::string followed = text + "TAGTTAGC\xC3\xA9";
+                const std::string_view view(followed.data(), length);
+                ASSERT_EQ(stop_free_run_if_ascii(view, GetParam()), run) << text;
+                ASSERT_EQ(stop_free_run_and_gc_if_ascii(view, GetParam()), (RunAndGc{*run, literal_gc(text)})) << text;
+                ASSERT_EQ(locate_stop_free_run_if_ascii(view, GetParam()), locate_stop_free_run_if_ascii(text, GetParam()))
+                    << text;
             }
         }
     }
@@ -102,7 +111,8 @@ TEST_P(ScanLevels, LocatedRunIsTheFirstLongestInScanOrder) {
     const std::string_view alphabets[] = {"ACGT", "TA", "TAGCN", "acgtNN", "TTAAGC", "CCGG", "CCCCCGGGGGTA"};
     std::vector<std::size_t> lengths;
     for (std::size_t n = 0; n <= 200; ++n) lengths.push_back(n);
-    for (std::size_t n : {255u, 256u, 257u, 300u, 1000u, 4099u, 20011u, 65536u}) lengths.push_back(n);
+    for (std::size_t n : {255u, 256u, 257u, 300u, 1000u, 4096u, 4097u, 4098u, 4099u, 20011u, 65536u})
+        lengths.push_back(n);
     for (const std::string_view alphabet : alphabets) {
         for (const std::size_t length : lengths) {
             for (int round = 0; round < (length <= 200 ? 12 : 3); ++round) {

@@ -1,0 +1,89 @@
+// The avx2 level of the stop scan: a block in two 32-byte parts, the stops of
+// each taken as a bit mask by movemask.
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "analysis/level_kernels.hpp"
+#include "analysis/stop_scan_grouped.hpp"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+
+namespace marlinox::analysis {
+namespace {
+
+using stop_scan::BlockStops;
+using stop_scan::Count;
+using stop_scan::kBlock;
+
+MX_AVX2_TARGET inline std::uint64_t bits_of(__m256i lanes) noexcept {
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(lanes));
+}
+
+template <Count count>
+class Avx2Stops {
+public:
+    MX_AVX2_TARGET Avx2Stops() noexcept : high_(_mm256_setzero_si256()) {}
+    MX_AVX2_TARGET BlockStops block(const unsigned char* p) noexcept { return stops<true>(p); }
+    MX_AVX2_TARGET BlockStops peek(const unsigned char* p) noexcept { return stops<false>(p); }
+    // Non-ASCII bytes are gathered in a vector and tested once, at the end.
+    MX_AVX2_TARGET bool ascii() const noexcept { return _mm256_movemask_epi8(high_) == 0; }
+    MX_INLINE std::size_t acgt() const noexcept { return acgt_; }
+    MX_INLINE std::size_t gc() const noexcept { return gc_; }
+
+private:
+    template <bool note>
+    MX_AVX2_TARGET BlockStops stops(const unsigned char* p) noexcept {
+        BlockStops out;
+        std::uint64_t gc_bits = 0, acgt_bits = 0;
+        MX_UNROLL for (unsigned part = 0; part < kBlock / 32; ++part) {
+            const unsigned char* at = p + 32 * part;
+            const __m256i fold = _mm256_set1_epi8(kFold);
+            const __m256i raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+            const __m256i x0 = raw | fold;
+            const __m256i x1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 1)) | fold;
+            const __m256i x2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 2)) | fold;
+            const __m256i t = _mm256_set1_epi8('t'), a = _mm256_set1_epi8('a');
+            const __m256i g = _mm256_set1_epi8('g'), c = _mm256_set1_epi8('c');
+            const __m256i t0 = _mm256_cmpeq_epi8(x0, t), c0 = _mm256_cmpeq_epi8(x0, c);
+            __m256i forward, reverse;
+            stop_scan::stop_formulas(t0, c0, _mm256_cmpeq_epi8(x1, a), _mm256_cmpeq_epi8(x1, g),
+                                     _mm256_cmpeq_epi8(x1, t), _mm256_cmpeq_epi8(x1, c), _mm256_cmpeq_epi8(x2, a),
+                                     _mm256_cmpeq_epi8(x2, g), forward, reverse);
+            const unsigned shift = 32 * part;
+            out.forward |= bits_of(forward) << shift;
+            out.reverse |= bits_of(reverse) << shift;
+            if constexpr (note) {
+                high_ = _mm256_or_si256(high_, raw);
+                const __m256i gc = c0 | _mm256_cmpeq_epi8(x0, g);
+                gc_bits |= bits_of(gc) << shift;
+                acgt_bits |= bits_of(t0 | gc | _mm256_cmpeq_epi8(x0, a)) << shift;
+            }
+        }
+        if constexpr (note && count != Count::none) gc_ += static_cast<std::size_t>(std::popcount(gc_bits));
+        if constexpr (note && count == Count::letters) acgt_ += static_cast<std::size_t>(std::popcount(acgt_bits));
+        return out;
+    }
+
+    __m256i high_;
+    std::size_t acgt_ = 0, gc_ = 0;
+};
+
+}  // namespace
+
+MX_AVX2_TARGET MX_ENTRY AsciiScan stop_scan_avx2(std::string_view sequence) noexcept {
+    return stop_scan::plain_scan<Avx2Stops>(sequence);
+}
+MX_AVX2_TARGET MX_ENTRY AsciiScan stop_scan_with_gc_avx2(std::string_view sequence) noexcept {
+    return stop_scan::scan_with_gc<Avx2Stops>(sequence);
+}
+MX_AVX2_TARGET MX_ENTRY LocatedScan located_scan_avx2(std::string_view sequence) noexcept {
+    return stop_scan::located_scan<Avx2Stops>(sequence);
+}
+
+}  // namespace marlinox::analysis
+
+#endif
