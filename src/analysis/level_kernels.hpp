@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "analysis/scan_level.hpp"
@@ -51,9 +52,16 @@ struct LocatedScan {
     std::size_t gc = 0;
 };
 
+// Bit i of each mask: byte i of a 64-byte block is that letter, in either case.
+struct LetterMasks {
+    std::uint64_t a = 0, c = 0, g = 0, t = 0;
+};
+
 using CountGcKernel = std::size_t (*)(const unsigned char* bytes, std::size_t n) noexcept;
 using StopScanKernel = AsciiScan (*)(std::string_view sequence) noexcept;
 using LocatedScanKernel = LocatedScan (*)(std::string_view sequence) noexcept;
+// The masks of `blocks` whole blocks of 64 bytes from `bytes`, into `out`.
+using LetterMasksKernel = void (*)(const unsigned char* bytes, std::size_t blocks, LetterMasks* out) noexcept;
 
 struct LevelKernels {
     CountGcKernel count_gc;
@@ -61,6 +69,7 @@ struct LevelKernels {
     // The same scan counting G and C from the loads that find the stops.
     StopScanKernel stop_scan_with_gc;
     LocatedScanKernel located_scan;
+    LetterMasksKernel letter_masks;
 };
 
 // The row of `level`; the portable one for a level this build lacks.
@@ -73,19 +82,23 @@ std::size_t count_gc_portable(const unsigned char* bytes, std::size_t n) noexcep
 AsciiScan stop_scan_portable(std::string_view sequence) noexcept;
 AsciiScan stop_scan_with_gc_portable(std::string_view sequence) noexcept;
 LocatedScan located_scan_portable(std::string_view sequence) noexcept;
+void letter_masks_portable(const unsigned char* bytes, std::size_t blocks, LetterMasks* out) noexcept;
 #if defined(__x86_64__)
 std::size_t count_gc_sse2(const unsigned char* bytes, std::size_t n) noexcept;
 AsciiScan stop_scan_sse2(std::string_view sequence) noexcept;
 AsciiScan stop_scan_with_gc_sse2(std::string_view sequence) noexcept;
 LocatedScan located_scan_sse2(std::string_view sequence) noexcept;
+void letter_masks_sse2(const unsigned char* bytes, std::size_t blocks, LetterMasks* out) noexcept;
 MX_AVX2_TARGET std::size_t count_gc_avx2(const unsigned char* bytes, std::size_t n) noexcept;
 MX_AVX2_TARGET AsciiScan stop_scan_avx2(std::string_view sequence) noexcept;
 MX_AVX2_TARGET AsciiScan stop_scan_with_gc_avx2(std::string_view sequence) noexcept;
 MX_AVX2_TARGET LocatedScan located_scan_avx2(std::string_view sequence) noexcept;
+MX_AVX2_TARGET void letter_masks_avx2(const unsigned char* bytes, std::size_t blocks, LetterMasks* out) noexcept;
 MX_AVX512_TARGET std::size_t count_gc_avx512(const unsigned char* bytes, std::size_t n) noexcept;
 MX_AVX512_TARGET AsciiScan stop_scan_avx512(std::string_view sequence) noexcept;
 MX_AVX512_TARGET AsciiScan stop_scan_with_gc_avx512(std::string_view sequence) noexcept;
 MX_AVX512_TARGET LocatedScan located_scan_avx512(std::string_view sequence) noexcept;
+MX_AVX512_TARGET void letter_masks_avx512(const unsigned char* bytes, std::size_t blocks, LetterMasks* out) noexcept;
 MX_AVX512VBMI_TARGET AsciiScan stop_scan_avx512vbmi(std::string_view sequence) noexcept;
 #endif
 #if defined(MARLINOX_HAVE_NEON)
@@ -93,6 +106,7 @@ MX_NEON_TARGET std::size_t count_gc_neon(const unsigned char* bytes, std::size_t
 MX_NEON_TARGET AsciiScan stop_scan_neon(std::string_view sequence) noexcept;
 MX_NEON_TARGET AsciiScan stop_scan_with_gc_neon(std::string_view sequence) noexcept;
 MX_NEON_TARGET LocatedScan located_scan_neon(std::string_view sequence) noexcept;
+MX_NEON_TARGET void letter_masks_neon(const unsigned char* bytes, std::size_t blocks, LetterMasks* out) noexcept;
 #endif
 
 }  // namespace marlinox::analysis

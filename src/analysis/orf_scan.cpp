@@ -5,6 +5,8 @@
 #include <bit>
 #include <limits>
 
+#include "analysis/level_kernels.hpp"
+
 namespace marlinox::analysis {
 namespace {
 
@@ -23,63 +25,73 @@ constexpr std::array<unsigned char, 256> kBaseCode = [] {
 
 constexpr unsigned kA = 0, kC = 1, kG = 2, kT = 3;
 
-// Three base codes of three bits each, first base highest: a window's index
-// into the event tables, updated by one shift per byte.
-constexpr unsigned kWindowBits = 9;
-constexpr unsigned kWindowMask = (1u << kWindowBits) - 1;
+// A codon as the letters of its three bytes (0 to 3: A, C, G, T).
+struct Codon {
+    unsigned first, second, third;
+};
 
-constexpr unsigned window_code(unsigned first, unsigned second, unsigned third) noexcept {
-    return (first << 6) | (second << 3) | third;
-}
+// The start codons of OrfRules::start_codons, as read on each strand.
+struct StartCodons {
+    std::array<Codon, 64> forward{}, reverse{};
+    std::size_t count = 0;
 
-// What a window is, one bit each: a stop on the forward strand (TAA, TAG,
-// TGA), a stop on the reverse one (its reverse complement: TTA, CTA, TCA), a
-// start on the forward strand, a start on the reverse one.
-enum Event : unsigned char { kForwardStop = 1, kReverseStop = 2, kForwardStart = 4, kReverseStart = 8 };
-using EventTable = std::array<unsigned char, 1u << kWindowBits>;
-
-constexpr EventTable kStopEvents = [] {
-    EventTable events{};
-    for (unsigned last : {kA, kG}) events[window_code(kT, kA, last)] |= kForwardStop;
-    events[window_code(kT, kG, kA)] |= kForwardStop;
-    for (unsigned first : {kT, kC}) events[window_code(first, kT, kA)] |= kReverseStop;
-    events[window_code(kT, kC, kA)] |= kReverseStop;
-    return events;
-}();
-
-// The stops, and the start codons of `start_codons` (OrfRules) on both strands.
-EventTable events_for(std::uint64_t start_codons) noexcept {
-    EventTable events = kStopEvents;
-    for (unsigned codon = 0; codon < 64; ++codon) {
-        if (((start_codons >> codon) & 1u) == 0) continue;
-        const unsigned first = codon >> 4, second = (codon >> 2) & 3u, third = codon & 3u;
-        events[window_code(first, second, third)] |= kForwardStart;
-        events[window_code(3 - third, 3 - second, 3 - first)] |= kReverseStart;
+    explicit StartCodons(std::uint64_t bits) noexcept {
+        for (unsigned codon = 0; codon < 64; ++codon) {
+            if (((bits >> codon) & 1u) == 0) continue;
+            const unsigned first = codon >> 4, second = (codon >> 2) & 3u, third = codon & 3u;
+            forward[count] = {first, second, third};
+            reverse[count] = {3 - third, 3 - second, 3 - first};
+            ++count;
+        }
     }
-    return events;
-}
+};
 
-// Up to 64 windows starting at `p`, one bit per window in each mask. The
-// caller guarantees that every window lies inside the text.
+// Bit i of each mask: whether the window at i holds that codon on that strand.
 struct BlockEvents {
     std::uint64_t forward_stops = 0, reverse_stops = 0, forward_starts = 0, reverse_starts = 0;
 };
 
+// The events of the 64 windows of a block from the letters of its bytes and
+// of the next block's (a window reaches two bytes past its start).
 template <bool with_starts>
-BlockEvents block_events(const unsigned char* p, std::size_t windows, const EventTable& events) noexcept {
+BlockEvents block_events(const LetterMasks& here, const LetterMasks& next, const StartCodons& starts) noexcept {
+    std::array<std::array<std::uint64_t, 4>, 3> at;  // [byte of the window][letter]
+    const std::array<std::uint64_t, 4> letters{here.a, here.c, here.g, here.t};
+    const std::array<std::uint64_t, 4> following{next.a, next.c, next.g, next.t};
+    for (unsigned letter = 0; letter < 4; ++letter) {
+        at[0][letter] = letters[letter];
+        at[1][letter] = (letters[letter] >> 1) | (following[letter] << 63);
+        at[2][letter] = (letters[letter] >> 2) | (following[letter] << 62);
+    }
     BlockEvents out;
-    unsigned code = (static_cast<unsigned>(kBaseCode[p[0]]) << 3) | kBaseCode[p[1]];
-    for (std::size_t i = 0; i < windows; ++i) {
-        code = ((code << 3) | kBaseCode[p[i + 2]]) & kWindowMask;
-        const std::uint64_t event = events[code];
-        out.forward_stops |= (event & 1u) << i;
-        out.reverse_stops |= ((event >> 1) & 1u) << i;
-        if constexpr (with_starts) {
-            out.forward_starts |= ((event >> 2) & 1u) << i;
-            out.reverse_starts |= ((event >> 3) & 1u) << i;
+    // TAA, TAG, TGA forward; TTA, CTA, TCA (their reverse complements) reverse.
+    out.forward_stops = at[0][kT] & ((at[1][kA] & (at[2][kA] | at[2][kG])) | (at[1][kG] & at[2][kA]));
+    out.reverse_stops = at[2][kA] & ((at[1][kT] & (at[0][kT] | at[0][kC])) | (at[1][kC] & at[0][kT]));
+    if constexpr (with_starts) {
+        for (std::size_t k = 0; k < starts.count; ++k) {
+            const Codon& f = starts.forward[k];
+            const Codon& r = starts.reverse[k];
+            out.forward_starts |= at[0][f.first] & at[1][f.second] & at[2][f.third];
+            out.reverse_starts |= at[0][r.first] & at[1][r.second] & at[2][r.third];
         }
     }
     return out;
+}
+
+// The letter masks of blocks [first, first + count) of the text, read through
+// `kernel` where a block lies wholly inside the text and from a zero-padded
+// copy where it does not (a padding byte is no letter).
+void fill_letter_masks(const unsigned char* bytes, std::size_t length, std::size_t first, std::size_t count,
+                       LetterMasksKernel kernel, LetterMasks* out) noexcept {
+    const std::size_t whole_blocks = length / 64;
+    const std::size_t direct = first < whole_blocks ? std::min(count, whole_blocks - first) : 0;
+    if (direct != 0) kernel(bytes + 64 * first, direct, out);
+    for (std::size_t k = direct; k < count; ++k) {
+        alignas(64) std::array<unsigned char, 64> padded{};
+        const std::size_t from = 64 * (first + k);
+        if (from < length) std::copy(bytes + from, bytes + std::min(length, from + 64), padded.begin());
+        kernel(padded.data(), 1, out + k);
+    }
 }
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
@@ -159,9 +171,9 @@ void merge_lists(std::array<std::vector<Orf>, 6>& lists, std::vector<Orf>& out) 
 }
 
 template <bool with_starts>
-void scan(const unsigned char* bytes, std::size_t length, const OrfRules& rules,
+void scan(const unsigned char* bytes, std::size_t length, const OrfRules& rules, LetterMasksKernel kernel,
           std::array<std::vector<Orf>, 6>& lists) {
-    const EventTable events = with_starts ? events_for(rules.start_codons) : kStopEvents;
+    const StartCodons starts(with_starts ? rules.start_codons : 0);
     OrfCutter cutter(length, rules, lists);
     // Per class of position modulo 3 and strand: the first codon after the
     // last stop seen; with starts, the first forward start and the last
@@ -169,39 +181,52 @@ void scan(const unsigned char* bytes, std::size_t length, const OrfRules& rules,
     std::array<std::size_t, 3> forward_next{0, 1, 2}, reverse_next{0, 1, 2};
     std::array<std::size_t, 3> forward_start{kNone, kNone, kNone}, reverse_start{kNone, kNone, kNone};
     const std::size_t windows = length - 2;
-    for (std::size_t block = 0; block < windows; block += 64) {
-        const std::size_t count = std::min<std::size_t>(64, windows - block);
-        BlockEvents found = block_events<with_starts>(bytes + block, count, events);
-        const auto block_class = static_cast<unsigned>(block % 3);
-        // Forward: starts and stops in position order, so that a start after
-        // a stop belongs to the next run.
-        std::uint64_t forward = found.forward_stops | found.forward_starts;
-        for (; forward != 0; forward &= forward - 1) {
-            const auto bit = static_cast<unsigned>(std::countr_zero(forward));
-            const std::size_t at = block + bit;
-            const unsigned frame_class = (block_class + bit) % 3;
-            if (with_starts && ((found.forward_starts >> bit) & 1u) != 0) {
-                std::size_t& start = forward_start[frame_class];
-                if (start == kNone) start = at;
+    const std::size_t blocks = (windows + 63) / 64;
+    // Letters of a chunk of blocks and of the block after it.
+    constexpr std::size_t kChunk = 64;
+    std::array<LetterMasks, kChunk + 1> letters;
+    for (std::size_t chunk = 0; chunk < blocks; chunk += kChunk) {
+        const std::size_t in_chunk = std::min(kChunk, blocks - chunk);
+        fill_letter_masks(bytes, length, chunk, in_chunk + 1, kernel, letters.data());
+        for (std::size_t k = 0; k < in_chunk; ++k) {
+            const std::size_t block = 64 * (chunk + k);
+            BlockEvents found = block_events<with_starts>(letters[k], letters[k + 1], starts);
+            if (windows - block < 64) {
+                const std::uint64_t inside = (std::uint64_t{1} << (windows - block)) - 1;
+                found.forward_stops &= inside;
+                found.reverse_stops &= inside;
+                found.forward_starts &= inside;
+                found.reverse_starts &= inside;
             }
-            if (((found.forward_stops >> bit) & 1u) != 0) {
-                cutter.forward_run(frame_class, forward_next[frame_class], at, forward_start[frame_class], true);
-                forward_next[frame_class] = at + 3;
-                forward_start[frame_class] = kNone;
+            const auto block_class = static_cast<unsigned>(block % 3);
+            // Forward: starts and stops in position order, so that a start
+            // after a stop belongs to the next run.
+            for (std::uint64_t forward = found.forward_stops | found.forward_starts; forward != 0;
+                 forward &= forward - 1) {
+                const auto bit = static_cast<unsigned>(std::countr_zero(forward));
+                const std::size_t at = block + bit;
+                const unsigned frame_class = (block_class + bit) % 3;
+                if (((found.forward_stops >> bit) & 1u) != 0) {
+                    cutter.forward_run(frame_class, forward_next[frame_class], at, forward_start[frame_class], true);
+                    forward_next[frame_class] = at + 3;
+                    forward_start[frame_class] = kNone;
+                } else if (forward_start[frame_class] == kNone) {
+                    forward_start[frame_class] = at;
+                }
             }
-        }
-        std::uint64_t reverse = found.reverse_stops | found.reverse_starts;
-        for (; reverse != 0; reverse &= reverse - 1) {
-            const auto bit = static_cast<unsigned>(std::countr_zero(reverse));
-            const std::size_t at = block + bit;
-            const unsigned frame_class = (block_class + bit) % 3;
-            if (((found.reverse_stops >> bit) & 1u) != 0) {
-                std::size_t& next = reverse_next[frame_class];
-                cutter.reverse_run(frame_class, next, at, reverse_start[frame_class], next >= 3, false);
-                next = at + 3;
-                reverse_start[frame_class] = kNone;
-            } else {
-                reverse_start[frame_class] = at;
+            for (std::uint64_t reverse = found.reverse_stops | found.reverse_starts; reverse != 0;
+                 reverse &= reverse - 1) {
+                const auto bit = static_cast<unsigned>(std::countr_zero(reverse));
+                const std::size_t at = block + bit;
+                const unsigned frame_class = (block_class + bit) % 3;
+                if (((found.reverse_stops >> bit) & 1u) != 0) {
+                    std::size_t& next = reverse_next[frame_class];
+                    cutter.reverse_run(frame_class, next, at, reverse_start[frame_class], next >= 3, false);
+                    next = at + 3;
+                    reverse_start[frame_class] = kNone;
+                } else {
+                    reverse_start[frame_class] = at;
+                }
             }
         }
     }
@@ -222,15 +247,20 @@ int codon_index(const unsigned char* codon) noexcept {
 }
 
 void find_orfs(std::string_view sequence, const OrfRules& rules, std::vector<Orf>& out) {
+    find_orfs(sequence, rules, out, selected_scan_level());
+}
+
+void find_orfs(std::string_view sequence, const OrfRules& rules, std::vector<Orf>& out, ScanLevel level) {
     if (sequence.size() < 3) return;
     const auto* bytes = reinterpret_cast<const unsigned char*>(sequence.data());
+    const LetterMasksKernel kernel = kernels_for(level).letter_masks;
     // Kept per thread: most records are short, and their lists are small.
     thread_local std::array<std::vector<Orf>, 6> lists;
     for (auto& list : lists) list.clear();
     if (rules.from_start) {
-        scan<true>(bytes, sequence.size(), rules, lists);
+        scan<true>(bytes, sequence.size(), rules, kernel, lists);
     } else {
-        scan<false>(bytes, sequence.size(), rules, lists);
+        scan<false>(bytes, sequence.size(), rules, kernel, lists);
     }
     merge_lists(lists, out);
     // A long record's lists are not kept for the short ones after it.

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/scan_level.hpp"
+
 namespace marlinox::analysis {
 
 // Which runs count as open reading frames, and which of them are kept.
@@ -49,6 +51,9 @@ int codon_index(const unsigned char* codon) noexcept;
 
 // Appends every ORF of `sequence` kept by `rules` to `out`, ordered by start,
 // then end, then forward before reverse.
+// The second form runs the given instruction set, which must be available
+// (tests and benchmarks); a level this build lacks runs the portable one.
 void find_orfs(std::string_view sequence, const OrfRules& rules, std::vector<Orf>& out);
+void find_orfs(std::string_view sequence, const OrfRules& rules, std::vector<Orf>& out, ScanLevel level);
 
 }  // namespace marlinox::analysis

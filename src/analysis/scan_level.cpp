@@ -49,18 +49,22 @@ const Levels& levels() noexcept {
 }
 
 constexpr LevelKernels kPortable{count_gc_portable, stop_scan_portable, stop_scan_with_gc_portable,
-                                 located_scan_portable};
+                                 located_scan_portable, letter_masks_portable};
 #if defined(__x86_64__)
-constexpr LevelKernels kSse2{count_gc_sse2, stop_scan_sse2, stop_scan_with_gc_sse2, located_scan_sse2};
-constexpr LevelKernels kAvx2{count_gc_avx2, stop_scan_avx2, stop_scan_with_gc_avx2, located_scan_avx2};
-constexpr LevelKernels kAvx512{count_gc_avx512, stop_scan_avx512, stop_scan_with_gc_avx512, located_scan_avx512};
+constexpr LevelKernels kSse2{count_gc_sse2, stop_scan_sse2, stop_scan_with_gc_sse2, located_scan_sse2,
+                             letter_masks_sse2};
+constexpr LevelKernels kAvx2{count_gc_avx2, stop_scan_avx2, stop_scan_with_gc_avx2, located_scan_avx2,
+                             letter_masks_avx2};
+constexpr LevelKernels kAvx512{count_gc_avx512, stop_scan_avx512, stop_scan_with_gc_avx512, located_scan_avx512,
+                               letter_masks_avx512};
 // Byte permutes speed up the plain scan; the scans that count letters gain
 // nothing from them over the avx512 level's compares, which count as they go.
 constexpr LevelKernels kAvx512Vbmi{count_gc_avx512, stop_scan_avx512vbmi, stop_scan_with_gc_avx512,
-                                   located_scan_avx512};
+                                   located_scan_avx512, letter_masks_avx512};
 #endif
 #if defined(MARLINOX_HAVE_NEON)
-constexpr LevelKernels kNeon{count_gc_neon, stop_scan_neon, stop_scan_with_gc_neon, located_scan_neon};
+constexpr LevelKernels kNeon{count_gc_neon, stop_scan_neon, stop_scan_with_gc_neon, located_scan_neon,
+                             letter_masks_neon};
 #endif
 
 }  // namespace

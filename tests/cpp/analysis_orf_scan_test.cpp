@@ -1,5 +1,6 @@
-// The ORF scan against the frames walked codon by codon, on random texts with
-// N, other IUPAC letters, lower case and bytes above 0x7f, under random rules.
+// The ORF scan of every level against the frames walked codon by codon, on
+// random texts with N, other IUPAC letters, lower case and bytes above 0x7f,
+// under random rules.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "analysis/orf_scan.hpp"
+#include "analysis/scan_level.hpp"
 #include "orf_model.hpp"
 
 namespace marlinox::analysis {
@@ -51,15 +53,17 @@ TEST_P(OrfScan, FindsExactlyTheOrfsOfTheDefinition) {
         const std::size_t length = std::uniform_int_distribution<std::size_t>(0, GetParam().max_length)(rng);
         const std::string text = random_text(rng, GetParam().letters, length);
         const OrfRules rules = random_rules(rng);
-        std::vector<Orf> found{Orf{1, 4, false, 1, false, false}};  // appended to, never cleared
-        find_orfs(text, rules, found);
         std::vector<Orf> expected{Orf{1, 4, false, 1, false, false}};
         const auto defined = orfs_by_definition(text, rules);
         expected.insert(expected.end(), defined.begin(), defined.end());
-        ASSERT_EQ(found.size(), expected.size()) << text;
-        for (std::size_t i = 0; i < found.size(); ++i) {
-            ASSERT_EQ(found[i], expected[i]) << text << " ORF " << i << ": " << describe(found[i]) << " expected "
-                                             << describe(expected[i]);
+        for (const ScanLevel level : available_scan_levels()) {
+            std::vector<Orf> found{Orf{1, 4, false, 1, false, false}};  // appended to, never cleared
+            find_orfs(text, rules, found, level);
+            ASSERT_EQ(found.size(), expected.size()) << scan_level_name(level) << " " << text;
+            for (std::size_t i = 0; i < found.size(); ++i) {
+                ASSERT_EQ(found[i], expected[i]) << scan_level_name(level) << " " << text << " ORF " << i << ": "
+                                                 << describe(found[i]) << " expected " << describe(expected[i]);
+            }
         }
     }
 }
