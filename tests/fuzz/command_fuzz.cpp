@@ -43,7 +43,7 @@ using namespace marlinox::command;
 void append_row(std::string& rows, std::string_view identifier, std::string_view sequence) {
     static const Layout layout = [] {
         Layout table;
-        table.columns.assign(default_columns().begin(), default_columns().end());
+        table.columns.assign(default_columns(false).begin(), default_columns(false).end());
         return table;
     }();
     append_record(rows, layout, false, "", identifier, sequence);

@@ -7,6 +7,8 @@
 //     processor offers, against the literal kernel;
 //   - on ASCII input, the located scan at every level against the brute-force
 //     location over the six frames, and its run against the plain scan's;
+//   - the ORF scan at every level against the frames walked codon by codon,
+//     under rules taken from the input's first bytes;
 //   - the GC kernel against a byte count written out here.
 // A disagreement aborts, which libFuzzer records as a crash with its input.
 // Built by tools/fuzz.sh with -fsanitize=fuzzer,address,undefined.
@@ -16,14 +18,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <algorithm>
+#include <vector>
 #include <string>
 #include <string_view>
 
 #include "analysis/kernels.hpp"
+#include "analysis/orf_scan.hpp"
 #include "analysis/scan_level.hpp"
 #include "analysis/stop_free_run.hpp"
 #include "failure/internal_failure.hpp"
 #include "../cpp/located_run_model.hpp"
+#include "../cpp/orf_model.hpp"
 
 namespace {
 
@@ -61,6 +67,42 @@ double plain_gc_fraction(std::string_view sequence) {
     std::size_t count = 0;
     for (char c : sequence) count += (c == 'G' || c == 'C' || c == 'g' || c == 'c') ? 1 : 0;
     return static_cast<double>(count) / static_cast<double>(sequence.size());
+}
+
+// Rules from the first two bytes (so that the fuzzer reaches every kind) and
+// start codons from the next eight; the whole input is still the text.
+OrfRules rules_from(std::string_view sequence) {
+    const auto byte = [&](std::size_t i) { return i < sequence.size() ? static_cast<unsigned char>(sequence[i]) : 0u; };
+    OrfRules rules;
+    rules.min_codons = byte(0) & 7u;
+    rules.max_codons = (byte(0) & 8u) != 0 ? rules.min_codons + (byte(1) & 15u) : rules.max_codons;
+    rules.from_start = (byte(0) & 16u) != 0;
+    rules.forward = (byte(0) & 32u) == 0 || (byte(0) & 64u) == 0;
+    rules.reverse = (byte(0) & 32u) != 0 || (byte(0) & 64u) == 0;
+    rules.start_codons = std::uint64_t{1} << 14;  // ATG
+    for (std::size_t i = 2; i < 10; ++i) rules.start_codons |= std::uint64_t{(byte(i) & 128u) != 0} << (byte(i) & 63u);
+    return rules;
+}
+
+void check_orfs(std::string_view sequence) {
+    const OrfRules rules = rules_from(sequence);
+    const std::vector<Orf> expected = orfs_by_definition(sequence, rules);
+    for (const ScanLevel level : available_scan_levels()) {
+        std::vector<Orf> found;
+        find_orfs(sequence, rules, found, level);
+        if (found != expected) {
+            std::fprintf(stderr, "ORF scan at %s: %zu ORFs, expected %zu\n", scan_level_name(level).data(), found.size(),
+                         expected.size());
+            for (std::size_t i = 0; i < std::min(found.size(), expected.size()); ++i) {
+                if (found[i] != expected[i]) {
+                    std::fprintf(stderr, "  first difference at %zu: %s, expected %s\n", i, describe(found[i]).c_str(),
+                                 describe(expected[i]).c_str());
+                    break;
+                }
+            }
+            std::abort();
+        }
+    }
 }
 
 }  // namespace
@@ -109,6 +151,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // ASCII runs fit in a frame of the text: at most floor(n / 3) codons.
         if (*plain.run > size / 3) disagree("run longer than the text allows", plain, plain);
     }
+
+    check_orfs(sequence);
 
     const double gc = calculate_gc_content_single(sequence);
     if (gc != plain_gc_fraction(sequence) || !(gc >= 0.0 && gc <= 1.0)) {
