@@ -170,16 +170,102 @@ void merge_lists(std::array<std::vector<Orf>, 6>& lists, std::vector<Orf>& out) 
     }
 }
 
-template <bool with_starts>
-void scan(const unsigned char* bytes, std::size_t length, const OrfRules& rules, LetterMasksKernel kernel,
-          std::array<std::vector<Orf>, 6>& lists) {
-    const StartCodons starts(with_starts ? rules.start_codons : 0);
-    OrfCutter cutter(length, rules, lists);
-    // Per class of position modulo 3 and strand: the first codon after the
-    // last stop seen; with starts, the first forward start and the last
-    // reverse start since then.
+// Bits p of a block with p modulo 3 equal to the index.
+constexpr std::array<std::uint64_t, 3> kClassBits{0x9249249249249249u, 0x2492492492492492u, 0x4924924924924924u};
+
+std::uint64_t below(unsigned bit) noexcept { return (std::uint64_t{1} << bit) - 1; }
+std::uint64_t above(unsigned bit) noexcept { return bit == 63 ? 0 : ~((std::uint64_t{2} << bit) - 1); }
+unsigned highest(std::uint64_t bits) noexcept { return 63u - static_cast<unsigned>(std::countl_zero(bits)); }
+unsigned lowest(std::uint64_t bits) noexcept { return static_cast<unsigned>(std::countr_zero(bits)); }
+
+// What the scan carries from block to block, per class of position modulo 3
+// and strand: the first codon after the last stop seen; with starts, the
+// first forward start and the last reverse start since then.
+struct Frames {
     std::array<std::size_t, 3> forward_next{0, 1, 2}, reverse_next{0, 1, 2};
     std::array<std::size_t, 3> forward_start{kNone, kNone, kNone}, reverse_start{kNone, kNone, kNone};
+};
+
+// Every stop of the block in position order: each one ends a run.
+template <bool with_starts>
+void cut_every_run(const BlockEvents& found, std::size_t block, OrfCutter& cutter, Frames& frames) {
+    const auto block_class = static_cast<unsigned>(block % 3);
+    // Starts and stops in position order, so that a start after a stop
+    // belongs to the next run.
+    for (std::uint64_t forward = found.forward_stops | found.forward_starts; forward != 0; forward &= forward - 1) {
+        const unsigned bit = lowest(forward);
+        const std::size_t at = block + bit;
+        const unsigned frame_class = (block_class + bit) % 3;
+        if (((found.forward_stops >> bit) & 1u) != 0) {
+            cutter.forward_run(frame_class, frames.forward_next[frame_class], at, frames.forward_start[frame_class],
+                               true);
+            frames.forward_next[frame_class] = at + 3;
+            frames.forward_start[frame_class] = kNone;
+        } else if (frames.forward_start[frame_class] == kNone) {
+            frames.forward_start[frame_class] = at;
+        }
+    }
+    for (std::uint64_t reverse = found.reverse_stops | found.reverse_starts; reverse != 0; reverse &= reverse - 1) {
+        const unsigned bit = lowest(reverse);
+        const std::size_t at = block + bit;
+        const unsigned frame_class = (block_class + bit) % 3;
+        if (((found.reverse_stops >> bit) & 1u) != 0) {
+            std::size_t& next = frames.reverse_next[frame_class];
+            cutter.reverse_run(frame_class, next, at, frames.reverse_start[frame_class], next >= 3, false);
+            next = at + 3;
+            frames.reverse_start[frame_class] = kNone;
+        } else {
+            frames.reverse_start[frame_class] = at;
+        }
+    }
+}
+
+// Only the first stop of each frame in the block can end a run that is kept:
+// runs between two stops of one block hold at most 20 codons, fewer than the
+// rules keep. The last stop and the starts after it carry on.
+template <bool with_starts>
+void cut_long_runs(const BlockEvents& found, std::size_t block, OrfCutter& cutter, Frames& frames) {
+    const auto block_class = static_cast<unsigned>(block % 3);
+    for (unsigned frame_class = 0; frame_class < 3; ++frame_class) {
+        const std::uint64_t in_frame = kClassBits[(frame_class + 3 - block_class) % 3];
+        const std::uint64_t stops = found.forward_stops & in_frame, starts = found.forward_starts & in_frame;
+        std::size_t& start = frames.forward_start[frame_class];
+        if (stops == 0) {
+            if (with_starts && start == kNone && starts != 0) start = block + lowest(starts);
+            continue;
+        }
+        const unsigned first = lowest(stops), last = highest(stops);
+        if (with_starts && start == kNone && (starts & below(first)) != 0) start = block + lowest(starts);
+        cutter.forward_run(frame_class, frames.forward_next[frame_class], block + first, start, true);
+        frames.forward_next[frame_class] = block + last + 3;
+        if (with_starts) start = (starts & above(last)) != 0 ? block + lowest(starts & above(last)) : kNone;
+    }
+    for (unsigned frame_class = 0; frame_class < 3; ++frame_class) {
+        const std::uint64_t in_frame = kClassBits[(frame_class + 3 - block_class) % 3];
+        const std::uint64_t stops = found.reverse_stops & in_frame, starts = found.reverse_starts & in_frame;
+        std::size_t& start = frames.reverse_start[frame_class];
+        if (stops == 0) {
+            if (with_starts && starts != 0) start = block + highest(starts);
+            continue;
+        }
+        const unsigned first = lowest(stops), last = highest(stops);
+        if (with_starts && (starts & below(first)) != 0) start = block + highest(starts & below(first));
+        std::size_t& next = frames.reverse_next[frame_class];
+        cutter.reverse_run(frame_class, next, block + first, start, next >= 3, false);
+        next = block + last + 3;
+        if (with_starts) start = (starts & above(last)) != 0 ? block + highest(starts & above(last)) : kNone;
+    }
+}
+
+// The ORFs into `lists`; returns the bytes that are G or C, counted from the
+// same letter masks.
+template <bool with_starts, bool long_runs_only>
+std::size_t scan(const unsigned char* bytes, std::size_t length, const OrfRules& rules, LetterMasksKernel kernel,
+                 std::array<std::vector<Orf>, 6>& lists) {
+    const StartCodons starts(with_starts ? rules.start_codons : 0);
+    OrfCutter cutter(length, rules, lists);
+    Frames frames;
+    std::size_t gc = 0;
     const std::size_t windows = length - 2;
     const std::size_t blocks = (windows + 63) / 64;
     // Letters of a chunk of blocks and of the block after it.
@@ -190,52 +276,33 @@ void scan(const unsigned char* bytes, std::size_t length, const OrfRules& rules,
         fill_letter_masks(bytes, length, chunk, in_chunk + 1, kernel, letters.data());
         for (std::size_t k = 0; k < in_chunk; ++k) {
             const std::size_t block = 64 * (chunk + k);
+            gc += static_cast<std::size_t>(std::popcount(letters[k].g | letters[k].c));
             BlockEvents found = block_events<with_starts>(letters[k], letters[k + 1], starts);
             if (windows - block < 64) {
-                const std::uint64_t inside = (std::uint64_t{1} << (windows - block)) - 1;
+                const std::uint64_t inside = below(static_cast<unsigned>(windows - block));
                 found.forward_stops &= inside;
                 found.reverse_stops &= inside;
                 found.forward_starts &= inside;
                 found.reverse_starts &= inside;
             }
-            const auto block_class = static_cast<unsigned>(block % 3);
-            // Forward: starts and stops in position order, so that a start
-            // after a stop belongs to the next run.
-            for (std::uint64_t forward = found.forward_stops | found.forward_starts; forward != 0;
-                 forward &= forward - 1) {
-                const auto bit = static_cast<unsigned>(std::countr_zero(forward));
-                const std::size_t at = block + bit;
-                const unsigned frame_class = (block_class + bit) % 3;
-                if (((found.forward_stops >> bit) & 1u) != 0) {
-                    cutter.forward_run(frame_class, forward_next[frame_class], at, forward_start[frame_class], true);
-                    forward_next[frame_class] = at + 3;
-                    forward_start[frame_class] = kNone;
-                } else if (forward_start[frame_class] == kNone) {
-                    forward_start[frame_class] = at;
-                }
-            }
-            for (std::uint64_t reverse = found.reverse_stops | found.reverse_starts; reverse != 0;
-                 reverse &= reverse - 1) {
-                const auto bit = static_cast<unsigned>(std::countr_zero(reverse));
-                const std::size_t at = block + bit;
-                const unsigned frame_class = (block_class + bit) % 3;
-                if (((found.reverse_stops >> bit) & 1u) != 0) {
-                    std::size_t& next = reverse_next[frame_class];
-                    cutter.reverse_run(frame_class, next, at, reverse_start[frame_class], next >= 3, false);
-                    next = at + 3;
-                    reverse_start[frame_class] = kNone;
-                } else {
-                    reverse_start[frame_class] = at;
-                }
+            if constexpr (long_runs_only) {
+                cut_long_runs<with_starts>(found, block, cutter, frames);
+            } else {
+                cut_every_run<with_starts>(found, block, cutter, frames);
             }
         }
+        // The last two bytes may lie in a block that holds no window.
+        if (chunk + in_chunk == blocks && 64 * blocks < length)
+            gc += static_cast<std::size_t>(std::popcount(letters[in_chunk].g | letters[in_chunk].c));
     }
     for (unsigned frame_class = 0; frame_class < 3 && frame_class + 3 <= length; ++frame_class) {
         const std::size_t top = frame_class + 3 * ((length - frame_class) / 3);
-        cutter.forward_run(frame_class, forward_next[frame_class], top, forward_start[frame_class], false);
-        cutter.reverse_run(frame_class, reverse_next[frame_class], top, reverse_start[frame_class],
-                           reverse_next[frame_class] >= 3, true);
+        cutter.forward_run(frame_class, frames.forward_next[frame_class], top, frames.forward_start[frame_class],
+                           false);
+        cutter.reverse_run(frame_class, frames.reverse_next[frame_class], top, frames.reverse_start[frame_class],
+                           frames.reverse_next[frame_class] >= 3, true);
     }
+    return gc;
 }
 
 }  // namespace
@@ -246,27 +313,37 @@ int codon_index(const unsigned char* codon) noexcept {
     return static_cast<int>((first << 4) | (second << 2) | third);
 }
 
-void find_orfs(std::string_view sequence, const OrfRules& rules, std::vector<Orf>& out) {
-    find_orfs(sequence, rules, out, selected_scan_level());
+std::size_t find_orfs(std::string_view sequence, const OrfRules& rules, std::vector<Orf>& out) {
+    return find_orfs(sequence, rules, out, selected_scan_level());
 }
 
-void find_orfs(std::string_view sequence, const OrfRules& rules, std::vector<Orf>& out, ScanLevel level) {
-    if (sequence.size() < 3) return;
+std::size_t find_orfs(std::string_view sequence, const OrfRules& rules, std::vector<Orf>& out, ScanLevel level) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(sequence.data());
+    if (sequence.size() < 3) {
+        return static_cast<std::size_t>(std::count_if(bytes, bytes + sequence.size(), [](unsigned char b) {
+            return kBaseCode[b] == kC || kBaseCode[b] == kG;
+        }));
+    }
     const LetterMasksKernel kernel = kernels_for(level).letter_masks;
     // Kept per thread: most records are short, and their lists are small.
     thread_local std::array<std::vector<Orf>, 6> lists;
     for (auto& list : lists) list.clear();
+    // Two stops of one frame in one block are at most 63 bytes apart.
+    const bool long_runs_only = rules.min_codons > 20;
+    std::size_t gc;
     if (rules.from_start) {
-        scan<true>(bytes, sequence.size(), rules, kernel, lists);
+        gc = long_runs_only ? scan<true, true>(bytes, sequence.size(), rules, kernel, lists)
+                            : scan<true, false>(bytes, sequence.size(), rules, kernel, lists);
     } else {
-        scan<false>(bytes, sequence.size(), rules, kernel, lists);
+        gc = long_runs_only ? scan<false, true>(bytes, sequence.size(), rules, kernel, lists)
+                            : scan<false, false>(bytes, sequence.size(), rules, kernel, lists);
     }
     merge_lists(lists, out);
     // A long record's lists are not kept for the short ones after it.
     for (auto& list : lists) {
         if (list.capacity() > (std::size_t{1} << 16)) std::vector<Orf>().swap(list);
     }
+    return gc;
 }
 
 }  // namespace marlinox::analysis

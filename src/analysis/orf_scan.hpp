@@ -50,10 +50,11 @@ struct Orf {
 int codon_index(const unsigned char* codon) noexcept;
 
 // Appends every ORF of `sequence` kept by `rules` to `out`, ordered by start,
-// then end, then forward before reverse.
+// then end, then forward before reverse. Returns the bytes of `sequence` that
+// are G or C in either case, counted in the same pass (the GC kernel's count).
 // The second form runs the given instruction set, which must be available
 // (tests and benchmarks); a level this build lacks runs the portable one.
-void find_orfs(std::string_view sequence, const OrfRules& rules, std::vector<Orf>& out);
-void find_orfs(std::string_view sequence, const OrfRules& rules, std::vector<Orf>& out, ScanLevel level);
+std::size_t find_orfs(std::string_view sequence, const OrfRules& rules, std::vector<Orf>& out);
+std::size_t find_orfs(std::string_view sequence, const OrfRules& rules, std::vector<Orf>& out, ScanLevel level);
 
 }  // namespace marlinox::analysis

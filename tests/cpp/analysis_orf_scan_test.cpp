@@ -3,6 +3,7 @@
 // under random rules.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <random>
@@ -26,7 +27,9 @@ std::string random_text(std::mt19937& rng, std::string_view alphabet, std::size_
 
 OrfRules random_rules(std::mt19937& rng) {
     OrfRules rules;
-    rules.min_codons = std::uniform_int_distribution<std::size_t>(0, 6)(rng);
+    // Short minimums, and long ones that no run inside one block reaches.
+    rules.min_codons = rng() % 2 == 0 ? std::uniform_int_distribution<std::size_t>(0, 6)(rng)
+                                      : std::uniform_int_distribution<std::size_t>(19, 40)(rng);
     rules.max_codons = rng() % 3 == 0 ? std::uniform_int_distribution<std::size_t>(rules.min_codons, 40)(rng)
                                       : rules.max_codons;
     rules.from_start = rng() % 2 == 0;
@@ -53,12 +56,14 @@ TEST_P(OrfScan, FindsExactlyTheOrfsOfTheDefinition) {
         const std::size_t length = std::uniform_int_distribution<std::size_t>(0, GetParam().max_length)(rng);
         const std::string text = random_text(rng, GetParam().letters, length);
         const OrfRules rules = random_rules(rng);
+        const auto gc_bytes = static_cast<std::size_t>(
+            std::count_if(text.begin(), text.end(), [](char c) { return std::string_view("GCgc").find(c) != std::string_view::npos; }));
         std::vector<Orf> expected{Orf{1, 4, false, 1, false, false}};
         const auto defined = orfs_by_definition(text, rules);
         expected.insert(expected.end(), defined.begin(), defined.end());
         for (const ScanLevel level : available_scan_levels()) {
             std::vector<Orf> found{Orf{1, 4, false, 1, false, false}};  // appended to, never cleared
-            find_orfs(text, rules, found, level);
+            ASSERT_EQ(find_orfs(text, rules, found, level), gc_bytes) << scan_level_name(level) << " " << text;
             ASSERT_EQ(found.size(), expected.size()) << scan_level_name(level) << " " << text;
             for (std::size_t i = 0; i < found.size(); ++i) {
                 ASSERT_EQ(found[i], expected[i]) << scan_level_name(level) << " " << text << " ORF " << i << ": "
@@ -72,7 +77,9 @@ INSTANTIATE_TEST_SUITE_P(Alphabets, OrfScan,
                          testing::Values(Alphabet{"Stops", "TAG", 80},  // stops everywhere, runs of 0 and 1 codon
                                          Alphabet{"Acgt", "ACGT", 300},
                                          Alphabet{"MixedCase", "ACGTNacgtnRY\x80\xf4", 300},
-                                         Alphabet{"AcrossBlocks", "ACGTACGTACGTACGTacgtN", 700}),
+                                         Alphabet{"AcrossBlocks", "ACGTACGTACGTACGTacgtN", 700},
+                                         // Long runs, ending in blocks with several stops of a frame.
+                                         Alphabet{"RareStops", "ACGCGACGTCGAGCacgN", 1500}),
                          [](const testing::TestParamInfo<Alphabet>& alphabet) { return std::string(alphabet.param.name); });
 
 }  // namespace

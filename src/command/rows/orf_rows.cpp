@@ -54,8 +54,8 @@ RangeOrfs find_range_orfs(const Batch& batch, const Layout& layout, const Record
         const std::size_t first = found.orfs.size();
         found.first_orf.push_back(first);
         const std::string_view sequence = batch.sequence(batch.records[i]);
-        found.no_stop.push_back(record_no_stop(sequence));
-        analysis::find_orfs(sequence, layout.orfs->rules, found.orfs);
+        const std::size_t gc_bytes = analysis::find_orfs(sequence, layout.orfs->rules, found.orfs);
+        found.no_stop.push_back(record_no_stop(sequence.size(), gc_bytes));
         if (layout.orfs->include_stop) {
             // Ordered as written: a stop codon moves an ORF's end (on '-', its start).
             const auto key = [&](const analysis::Orf& orf) {

@@ -22,8 +22,9 @@ struct OrfRecord {
 
 };
 
-// q at the GC fraction of the whole record, as the record mode counts it.
-double record_no_stop(std::string_view sequence) noexcept;
+// q at the GC fraction of a whole record of `length` bytes with `gc_bytes`
+// G or C, as the record mode computes it.
+double record_no_stop(std::size_t length, std::size_t gc_bytes) noexcept;
 
 // Forward-strand positions of the bytes written of `orf`: its codons, and the
 // stop codon after them when `include_stop` and there is one.
