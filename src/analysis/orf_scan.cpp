@@ -54,7 +54,7 @@ struct BlockEvents {
 // The events of the 64 windows of a block from the letters of its bytes and
 // of the next block's (a window reaches two bytes past its start).
 template <bool with_starts>
-BlockEvents block_events(const LetterMasks& here, const LetterMasks& next, const StartCodons& starts) noexcept {
+[[gnu::always_inline]] inline BlockEvents block_events(const LetterMasks& here, const LetterMasks& next, const StartCodons& starts) noexcept {
     std::array<std::array<std::uint64_t, 4>, 3> at;  // [byte of the window][letter]
     const std::array<std::uint64_t, 4> letters{here.a, here.c, here.g, here.t};
     const std::array<std::uint64_t, 4> following{next.a, next.c, next.g, next.t};
@@ -102,14 +102,28 @@ constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 class OrfCutter {
 public:
     OrfCutter(std::size_t length, const OrfRules& rules, std::array<std::vector<Orf>, 6>& lists) noexcept
-        : length_(length), rules_(rules), lists_(lists) {}
+        : length_(length), rules_(rules), lists_(lists), shortest_(3 * std::max<std::size_t>(rules.min_codons, 1)) {}
 
     // The forward run [first, end) of whole codons of class `frame_class`, from
     // the first start codon at or after `first_start` (kNone: none) when the
     // rules ask for one; `stopped`: a stop codon follows it at `end`.
-    void forward_run(unsigned frame_class, std::size_t first, std::size_t end, std::size_t first_start,
+    [[gnu::always_inline]] void forward_run(unsigned frame_class, std::size_t first, std::size_t end,
+                                            std::size_t first_start, bool stopped) {
+        if (rules_.forward && end - first >= shortest_) cut_forward(frame_class, first, end, first_start, stopped);
+    }
+
+    // The reverse run [first, end) of class `frame_class`; `stopped`: a stop
+    // on the reverse strand lies just below `first`; `at_top`: `end` is the
+    // frame's last whole codon on the forward strand, its first on the
+    // reverse one. `last_start`: the highest reverse start window in the run.
+    [[gnu::always_inline]] void reverse_run(unsigned frame_class, std::size_t first, std::size_t end,
+                                            std::size_t last_start, bool stopped, bool at_top) {
+        if (rules_.reverse && end - first >= shortest_) cut_reverse(frame_class, first, end, last_start, stopped, at_top);
+    }
+
+private:
+    void cut_forward(unsigned frame_class, std::size_t first, std::size_t end, std::size_t first_start,
                      bool stopped) {
-        if (!rules_.forward) return;
         Orf orf{first, end, false, frame_class, first < 3, !stopped};
         if (rules_.from_start) {
             if (first_start == kNone || first_start >= end) return;
@@ -119,13 +133,8 @@ public:
         keep(orf, frame_class);
     }
 
-    // The reverse run [first, end) of class `frame_class`; `stopped`: a stop
-    // on the reverse strand lies just below `first`; `at_top`: `end` is the
-    // frame's last whole codon on the forward strand, its first on the
-    // reverse one. `last_start`: the highest reverse start window in the run.
-    void reverse_run(unsigned frame_class, std::size_t first, std::size_t end, std::size_t last_start,
+    void cut_reverse(unsigned frame_class, std::size_t first, std::size_t end, std::size_t last_start,
                      bool stopped, bool at_top) {
-        if (!rules_.reverse) return;
         Orf orf{first, end, true, 0, at_top, !stopped};
         if (rules_.from_start) {
             if (last_start == kNone || last_start < first) return;
@@ -136,7 +145,6 @@ public:
         keep(orf, 3 + frame_class);
     }
 
-private:
     void keep(const Orf& orf, unsigned list) {
         const std::size_t codons = orf.codons();
         if (codons == 0 || codons < rules_.min_codons || codons > rules_.max_codons) return;
@@ -146,6 +154,8 @@ private:
     std::size_t length_;
     const OrfRules& rules_;
     std::array<std::vector<Orf>, 6>& lists_;
+    // Bytes of the shortest run that can hold an ORF that is kept.
+    std::size_t shortest_;
 };
 
 bool before(const Orf& a, const Orf& b) noexcept {
