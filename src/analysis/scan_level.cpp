@@ -57,8 +57,8 @@ constexpr LevelKernels kAvx2{count_gc_avx2, stop_scan_avx2, stop_scan_with_gc_av
                              letter_masks_avx2};
 constexpr LevelKernels kAvx512{count_gc_avx512, stop_scan_avx512, stop_scan_with_gc_avx512, located_scan_avx512,
                                letter_masks_avx512};
-// Byte permutes speed up the plain scan; the scans that count letters gain
-// nothing from them over the avx512 level's compares, which count as they go.
+// Byte permutes find the stops alone; the scans that count letters need the
+// letter compares anyway, so they are the avx512 level's.
 constexpr LevelKernels kAvx512Vbmi{count_gc_avx512, stop_scan_avx512vbmi, stop_scan_with_gc_avx512,
                                    located_scan_avx512, letter_masks_avx512};
 #endif
