@@ -427,14 +427,18 @@ def test_hostile_process(tmp_path, jobs, start, status, error, rows):
 
 @pytest.mark.skipif(EMULATED, reason="emulated processes report the emulator's memory")
 @pytest.mark.skipif(os.environ.get("MARLINOX_SANITIZED") == "1", reason="sanitizers hold memory of their own")
-@pytest.mark.parametrize("data, compared_with, margin_mib", [
+@pytest.mark.parametrize("data, compared_with, margin_mib, args, folder", [
     # Records without bytes cost no more than records of one base each.
-    (b">\n" * 20_000_000, b">x\nA\n" * 20_000_000, 20),
+    (b">\n" * 20_000_000, b">x\nA\n" * 20_000_000, 20, [], "."),
     # The '+' check keeps the header within the record's own size (64 MiB).
-    (b"@r " + b"h" * (64 << 20) + b"\nA\n+\nI\n", b">r\n" + b"A" * (64 << 20) + b"\n", 8),
-], ids=["empty-records", "huge-fastq-header"])
-def test_memory_stays_within_the_records_own_size(tmp_path, data, compared_with, margin_mib):
-    (tmp_path / "in").write_bytes(data)
-    (tmp_path / "reference").write_bytes(compared_with)
-    reference = peak_memory_mib("--batch-bytes", "2M", tmp_path / "reference")
-    assert peak_memory_mib("--batch-bytes", "2M", tmp_path / "in") < reference + margin_mib
+    (b"@r " + b"h" * (64 << 20) + b"\nA\n+\nI\n", b">r\n" + b"A" * (64 << 20) + b"\n", 8, [], "."),
+    # Rows that each name a path of nearly 4,000 bytes count toward the batch.
+    (b">\n" * 200_000, b">\n" * 200_000, 20, ["--columns", "file"], "/".join(["d" * 250] * 15)),
+], ids=["empty-records", "huge-fastq-header", "file-column-long-path"])
+def test_memory_stays_within_the_records_own_size(tmp_path, data, compared_with, margin_mib, args, folder):
+    folder = tmp_path / folder
+    folder.mkdir(parents=True, exist_ok=True)
+    (folder / "in").write_bytes(data)
+    (folder / "reference").write_bytes(compared_with)
+    reference = peak_memory_mib("--batch-bytes", "2M", folder / "reference")
+    assert peak_memory_mib("--batch-bytes", "2M", *args, folder / "in") < reference + margin_mib

@@ -65,6 +65,11 @@ void append_header(std::string& out, std::string_view identifier, const RecordVa
     out += '\n';
 }
 
+std::size_t header_bound(std::size_t identifier_length) noexcept {
+    // Three counts and a float; '>', the strand, ' :- run= evalue=' and the line end.
+    return identifier_length + 3 * kMaxCountLength + kMaxFloatReprLength + 19;
+}
+
 }  // namespace
 
 void append_run_fasta(std::string& out, std::string_view identifier, std::string_view sequence,
@@ -85,6 +90,14 @@ void append_run_protein(std::string& out, std::string_view identifier, std::stri
         out += (first | second | third) > 3 ? 'X' : kStandardCode[16 * first + 4 * second + third];
     }
     out += '\n';
+}
+
+std::size_t run_fasta_bound(std::size_t identifier_length, std::size_t sequence_length) noexcept {
+    return header_bound(identifier_length) + sequence_length + 1;
+}
+
+std::size_t run_protein_bound(std::size_t identifier_length, std::size_t sequence_length) noexcept {
+    return header_bound(identifier_length) + sequence_length / 3 + 1;
 }
 
 }  // namespace marlinox::command

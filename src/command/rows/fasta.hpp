@@ -2,6 +2,7 @@
 // record per record with a run of at least one codon.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -20,5 +21,10 @@ void append_run_fasta(std::string& out, std::string_view identifier, std::string
 // G or T gives X.
 void append_run_protein(std::string& out, std::string_view identifier, std::string_view sequence,
                         const RecordValues& values);
+
+// The longest record either writes for an identifier and a sequence of these
+// lengths: the run is at most the whole sequence, its protein a third of it.
+std::size_t run_fasta_bound(std::size_t identifier_length, std::size_t sequence_length) noexcept;
+std::size_t run_protein_bound(std::size_t identifier_length, std::size_t sequence_length) noexcept;
 
 }  // namespace marlinox::command

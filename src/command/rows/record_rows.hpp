@@ -3,6 +3,7 @@
 // the worker pool turns into rows.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,10 @@ namespace marlinox::command {
 // `locate` is layout.locates(), asked once per batch.
 void append_record(std::string& out, const Layout& layout, bool locate, std::string_view file,
                    std::string_view identifier, std::string_view sequence);
+
+// The most bytes what `layout` writes for `record` can take: the rows a batch
+// will hold count toward its budget.
+std::size_t row_bytes_bound(const Layout& layout, const RecordSpan& record);
 
 // What `layout` writes for every record of `batch`, in input order, as
 // consecutive blocks of whole rows; the records are analysed on the worker

@@ -45,13 +45,24 @@ char* write_field(char* to, Column column, std::string_view identifier, std::str
 
 }  // namespace
 
+std::size_t tsv_row_bound(const std::vector<Column>& columns, std::size_t identifier_length,
+                          std::size_t file_length) noexcept {
+    std::size_t bound = 1;  // the line end; below, each field with its tab
+    for (const Column column : columns) {
+        if (column == Column::identifier) bound += identifier_length + 1;
+        else if (column == Column::file) bound += file_length + 1;
+        else bound += kMaxFieldLength + 1;
+    }
+    return bound;
+}
+
 // The row is written in place at the end of `out`, in room made for the
 // longest it can be: appending field by field costs more than the fields
 // themselves.
 void append_tsv_row(std::string& out, const std::vector<Column>& columns, std::string_view identifier,
                     std::string_view file, const RecordValues& values) {
     const std::size_t start = out.size();
-    out.resize(start + identifier.size() + file.size() + columns.size() * (kMaxFieldLength + 1) + 1);
+    out.resize(start + tsv_row_bound(columns, identifier.size(), file.size()));
     char* const first = out.data() + start;
     char* to = first;
     for (std::size_t k = 0; k < columns.size(); ++k) {

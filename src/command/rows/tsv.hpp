@@ -1,6 +1,7 @@
 // The table's rows: the chosen columns, tab-separated, one line per record.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,5 +15,9 @@ namespace marlinox::command {
 // as the file column writes it). Location fields are empty when the run is 0.
 void append_tsv_row(std::string& out, const std::vector<Column>& columns, std::string_view identifier,
                     std::string_view file, const RecordValues& values);
+
+// The longest row of `columns` for an identifier and a file name of these lengths.
+std::size_t tsv_row_bound(const std::vector<Column>& columns, std::size_t identifier_length,
+                          std::size_t file_length) noexcept;
 
 }  // namespace marlinox::command
