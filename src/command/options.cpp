@@ -118,7 +118,7 @@ CLI::App& configure(CLI::App& app, std::vector<std::string>& files, OptionTexts&
                    "Threads for analysis and decompression, 0 to 255 (0: every processor the process may use)")
         ->type_name("N");
     app.add_option("--batch-bytes", texts.batch_bytes,
-                   "Most bytes of records per batch, e.g. 1M (default 64M; batches are cut at 4M "
+                   "Most bytes of records and their rows per batch, e.g. 1M (default 64M; batches are cut at 4M "
                    "at most, which suits the processor's caches); memory stays below four batches "
                    "plus the largest record")
         ->type_name("SIZE")
