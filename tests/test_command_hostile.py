@@ -329,16 +329,28 @@ def _rows_while_input_comes(records):
     def start(args, tmp_path):
         with subprocess.Popen([COMMAND, *args, "-"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE) as proc:
-            feeder = threading.Thread(target=lambda: (proc.stdin.write(b">\n" * records), proc.stdin.flush()))
+            rows_came = threading.Event()
+
+            def feed():
+                proc.stdin.write(b">\n" * records)
+                proc.stdin.flush()
+                rows_came.wait()
+                proc.stdin.close()
+
+            # The command stops reading while its table is not read (its
+            # memory is bounded), so the table is read while the input comes.
+            feeder = threading.Thread(target=feed)
             feeder.start()
             out = b""
-            while out.count(b"\n") < 2:
-                ready, _, _ = select.select([proc.stdout], [], [], DEADLINE)
-                assert ready, "no row while the input was still open"
-                out += os.read(proc.stdout.fileno(), 1 << 16)
-            feeder.join()
-            proc.stdin.close()
+            try:
+                while out.count(b"\n") < 2:
+                    ready, _, _ = select.select([proc.stdout], [], [], DEADLINE)
+                    assert ready, "no row while the input was still open"
+                    out += os.read(proc.stdout.fileno(), 1 << 16)
+            finally:
+                rows_came.set()
             out += proc.stdout.read()
+            feeder.join()
             return proc.wait(TIMEOUT), out, proc.stderr.read()
     return start
 
