@@ -240,6 +240,11 @@ IN = ["in"]
         (GOOD, ["--min-run", "2.5", "in"], 2, "--min-run: not a whole number of codons from 0 up: 2.5", None),
         (GOOD, ["--max-evalue", "-0.1", "in"], 2, "--max-evalue: not a number from 0 up: -0.1", None),
         (GOOD, ["--max-evalue", "abc", "in"], 2, "--max-evalue: not a number from 0 up: abc", None),
+        # Beyond the range of double, float() gives 0.0 and inf: every evalue is above 0.
+        (GOOD, ["--max-evalue", "1e-400", "in"], 0, None, []),
+        (GOOD, ["--max-evalue", "1e400", "in"], 0, None, ["a", "b"]),
+        # CLI11 alone would take the next argument as the value.
+        (GOOD, ["--format=", "bed", "in"], 2, "--format: empty value after '=' (see marlinox --help)", None),
     ],
 )
 def test_bad_input(tmp_path, data, args, status, error, kept):

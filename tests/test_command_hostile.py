@@ -458,16 +458,28 @@ def _rows_while_input_comes(records):
     def start(args, tmp_path):
         with subprocess.Popen([COMMAND, *args, "-"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE) as proc:
-            feeder = threading.Thread(target=lambda: (proc.stdin.write(b">\n" * records), proc.stdin.flush()))
+            rows_came = threading.Event()
+
+            def feed():
+                proc.stdin.write(b">\n" * records)
+                proc.stdin.flush()
+                rows_came.wait()
+                proc.stdin.close()
+
+            # The command stops reading while its table is not read (its
+            # memory is bounded), so the table is read while the input comes.
+            feeder = threading.Thread(target=feed)
             feeder.start()
             out = b""
-            while out.count(b"\n") < 2:
-                ready, _, _ = select.select([proc.stdout], [], [], DEADLINE)
-                assert ready, "no row while the input was still open"
-                out += os.read(proc.stdout.fileno(), 1 << 16)
-            feeder.join()
-            proc.stdin.close()
+            try:
+                while out.count(b"\n") < 2:
+                    ready, _, _ = select.select([proc.stdout], [], [], DEADLINE)
+                    assert ready, "no row while the input was still open"
+                    out += os.read(proc.stdout.fileno(), 1 << 16)
+            finally:
+                rows_came.set()
             out += proc.stdout.read()
+            feeder.join()
             return proc.wait(TIMEOUT), out, proc.stderr.read()
     return start
 
@@ -567,21 +579,27 @@ def _stop_free_record():
 
 @pytest.mark.skipif(EMULATED, reason="emulated processes report the emulator's memory")
 @pytest.mark.skipif(os.environ.get("MARLINOX_SANITIZED") == "1", reason="sanitizers hold memory of their own")
-@pytest.mark.parametrize("data, compared_with, margin_mib, args, status", [
+@pytest.mark.parametrize("data, compared_with, margin_mib, args, status, folder", [
     # Records without bytes cost no more than records of one base each.
-    (lambda: b">\n" * 20_000_000, lambda: b">x\nA\n" * 20_000_000, 20, [], 0),
+    (lambda: b">\n" * 20_000_000, lambda: b">x\nA\n" * 20_000_000, 20, [], 0, "."),
     # The '+' check keeps the header within the record's own size (64 MiB).
-    (lambda: b"@r " + b"h" * (64 << 20) + b"\nA\n+\nI\n", lambda: b">r\n" + b"A" * (64 << 20) + b"\n", 8, [], 0),
+    (lambda: b"@r " + b"h" * (64 << 20) + b"\nA\n+\nI\n", lambda: b">r\n" + b"A" * (64 << 20) + b"\n", 8, [], 0, "."),
     # A declared 4 GiB dictionary is refused before the decoder takes it, for
     # data that fills more than the margin of it.
-    (lambda: xz_declaring_dictionary(40, reads(400_000)), lambda: lzma.compress(reads(400_000), preset=0), 20, [], 2),
+    (lambda: xz_declaring_dictionary(40, reads(400_000)), lambda: lzma.compress(reads(400_000), preset=0), 20, [], 2,
+     "."),
     # A run written as bases or protein is its record plus one output piece:
     # the table's memory and the run's output (286 MiB; 95 MiB of protein).
-    (_stop_free_record, _stop_free_record, 310, ["--format", "fasta"], 0),
-    (_stop_free_record, _stop_free_record, 115, ["--format", "protein"], 0),
-], ids=["empty-records", "huge-fastq-header", "xz-4-gib-dictionary", "stop-free-run-fasta", "stop-free-run-protein"])
-def test_memory_stays_within_the_records_own_size(tmp_path, data, compared_with, margin_mib, args, status):
-    (tmp_path / "in").write_bytes(data())
-    (tmp_path / "reference").write_bytes(compared_with())
-    reference = peak_memory_mib("--batch-bytes", "2M", tmp_path / "reference")
-    assert peak_memory_mib("--batch-bytes", "2M", *args, tmp_path / "in", status=status) < reference + margin_mib
+    (_stop_free_record, _stop_free_record, 310, ["--format", "fasta"], 0, "."),
+    (_stop_free_record, _stop_free_record, 115, ["--format", "protein"], 0, "."),
+    # Rows that each name a path of nearly 4,000 bytes count toward the batch.
+    (lambda: b">\n" * 200_000, lambda: b">\n" * 200_000, 20, ["--columns", "file"], 0, "/".join(["d" * 250] * 15)),
+], ids=["empty-records", "huge-fastq-header", "xz-4-gib-dictionary", "stop-free-run-fasta", "stop-free-run-protein",
+        "file-column-long-path"])
+def test_memory_stays_within_the_records_own_size(tmp_path, data, compared_with, margin_mib, args, status, folder):
+    folder = tmp_path / folder
+    folder.mkdir(parents=True, exist_ok=True)
+    (folder / "in").write_bytes(data())
+    (folder / "reference").write_bytes(compared_with())
+    reference = peak_memory_mib("--batch-bytes", "2M", folder / "reference")
+    assert peak_memory_mib("--batch-bytes", "2M", *args, folder / "in", status=status) < reference + margin_mib

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <span>
@@ -156,7 +157,7 @@ CLI::App& configure(CLI::App& app, std::vector<std::string>& files, OptionTexts&
                    "Threads for analysis and decompression, 0 to 255 (0: every processor the process may use)")
         ->type_name("N");
     app.add_option("--batch-bytes", texts.batch_bytes,
-                   "Most bytes of records per batch, e.g. 1M (default 64M; batches are cut at 4M "
+                   "Most bytes of records and their rows per batch, e.g. 1M (default 64M; batches are cut at 4M "
                    "at most, which suits the processor's caches); memory stays below four batches "
                    "plus the largest record")
         ->type_name("SIZE")
@@ -252,10 +253,15 @@ std::optional<std::uint64_t> parse_count(std::string_view text) {
     return value;
 }
 
-std::optional<double> parse_nonnegative(std::string_view text) {
+std::optional<double> parse_nonnegative(const std::string& text) {
     double value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size() || text.empty()) return std::nullopt;
+    if (end != text.data() + text.size() || text.empty()) return std::nullopt;
+    // A number beyond the range of double is its nearest one, 0 or infinity,
+    // as Python's float() reads it; strtod gives it (the command keeps the
+    // C locale, so the decimal point is '.').
+    if (error == std::errc::result_out_of_range) value = std::strtod(text.c_str(), nullptr);
+    else if (error != std::errc{}) return std::nullopt;
     if (std::isnan(value) || value < 0) return std::nullopt;
     return value;
 }
@@ -382,6 +388,20 @@ std::variant<Layout, std::string> output_layout(const OptionTexts& texts) {
     return layout;
 }
 
+// The first option given as "--name=" with nothing after the '=', which CLI11
+// would read as "--name" followed by the next argument as its value.
+std::optional<std::string_view> empty_equals_value(const CLI::App& app, int argc, char** argv) {
+    for (int k = 1; k < argc; ++k) {
+        const std::string_view argument = argv[k];
+        if (argument == "--") break;
+        if (argument.size() < 4 || !argument.starts_with("--") || !argument.ends_with('=')) continue;
+        const std::string_view name = argument.substr(0, argument.size() - 1);
+        if (name.find('=') == std::string_view::npos && app.get_option_no_throw(std::string(name)) != nullptr)
+            return name;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::size_t> parse_size(std::string_view text) {
@@ -422,6 +442,10 @@ std::variant<Settings, int> parse_command_line(int argc, char** argv) {
     Settings settings;
     OptionTexts texts;
     configure(app, settings.files, texts);
+    if (const std::optional<std::string_view> name = empty_equals_value(app, argc, argv)) {
+        report_error(std::string(*name) + ": empty value after '=' (see marlinox --help)");
+        return kExitBadInput;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {

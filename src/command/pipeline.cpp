@@ -46,7 +46,10 @@ int write_table(const Settings& settings) {
         Progress progress(progress_shown, progress_shown ? total_file_size(settings.files) : std::nullopt);
         OwnedThread reader("marlinox-read", fault_injection::Fault::read_thread, stop_all, [&] {
             try {
-                read_files(settings.files, settings.batch_bytes, threads, batches, spare, progress);
+                const auto row_bytes = [&layout = settings.layout](const RecordSpan& record) {
+                    return row_bytes_bound(layout, record);
+                };
+                read_files(settings.files, settings.batch_bytes, row_bytes, threads, batches, spare, progress);
             } catch (...) {
                 failure.record_current_exception();
                 stop_all();

@@ -102,18 +102,24 @@ private:
 // Fills batches record by record and hands each one on when the next bytes
 // would take it past the budget. A record that is still being read moves on
 // into the next batch, so a batch exceeds the budget only when a single record
-// does.
+// does. The budget covers the rows the batch will be written as too, which
+// hold more than the records themselves when every row names a long file.
 class BatchBuilder {
 public:
     using Emit = std::function<void(Batch&&)>;
+    // The most bytes the rows of a complete record will take.
+    using RowBytes = std::function<std::size_t(const RecordSpan&)>;
     // Batches stay within `budget` bytes, and within kLargestBudget however
     // large `budget` is: a batch that fits in the processor's caches is read
     // by the analysis while it is still there (a 64 MiB batch costs about a
     // third more processor time).
     static constexpr std::size_t kLargestBudget = std::size_t{4} << 20;
 
-    BatchBuilder(std::size_t budget, Emit emit, SpareBatch* spare = nullptr)
-        : budget_(std::min(budget, kLargestBudget)), emit_(std::move(emit)), spare_(spare) {
+    BatchBuilder(std::size_t budget, Emit emit, SpareBatch* spare = nullptr, RowBytes row_bytes = {})
+        : budget_(std::min(budget, kLargestBudget)),
+          emit_(std::move(emit)),
+          spare_(spare),
+          row_bytes_(std::move(row_bytes)) {
         renew();
     }
 
@@ -151,6 +157,7 @@ public:
         const std::size_t sequence_offset = record_start_ + header_length_;
         batch_.records.push_back({record_start_ + identifier_start_, identifier_length_, sequence_offset,
                                   batch_.bytes.size() - sequence_offset, file_});
+        if (row_bytes_) rows_held_ += row_bytes_(batch_.records.back());
         begin_record();
         // Records without bytes fill a batch too, so that memory stays
         // bounded and rows flow however small the records are.
@@ -171,8 +178,11 @@ public:
 private:
     static constexpr std::size_t kRecordCost = sizeof(RecordSpan);
 
-    // What the batch costs: its bytes, and its records (the one being read included).
-    std::size_t held() const noexcept { return batch_.bytes.size() + (batch_.records.size() + 1) * kRecordCost; }
+    // What the batch costs: its bytes, its records (the one being read
+    // included) and their rows.
+    std::size_t held() const noexcept {
+        return batch_.bytes.size() + (batch_.records.size() + 1) * kRecordCost + rows_held_;
+    }
 
     void make_room(std::size_t count) {
         if (batch_.records.empty()) return;
@@ -185,6 +195,7 @@ private:
         current_budget_ = std::min(budget_, current_budget_ * 2);
         Batch full = std::move(batch_);
         renew();
+        rows_held_ = 0;
         const std::size_t partial = full.bytes.size() - record_start_;
         batch_.bytes.append(full.bytes.data() + record_start_, partial);
         full.bytes.truncate(record_start_);
@@ -209,7 +220,9 @@ private:
     std::size_t current_budget_ = std::min(budget_, std::size_t{1} << 20);
     Emit emit_;
     SpareBatch* spare_;
+    RowBytes row_bytes_;
     Batch batch_;
+    std::size_t rows_held_ = 0;
     std::size_t record_start_ = 0;
     // Of the record being read, relative to record_start_.
     std::size_t header_length_ = 0;

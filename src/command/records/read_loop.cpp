@@ -36,14 +36,14 @@ void parse_source(const std::string& file, ByteSource& source, RecordParser& par
     }
 }
 
-void read_files(const std::vector<std::string>& files, std::size_t batch_bytes, std::size_t threads,
-                Handoff<Batch>& batches, SpareBatch& spare, Progress& progress) {
+void read_files(const std::vector<std::string>& files, std::size_t batch_bytes, BatchBuilder::RowBytes row_bytes,
+                std::size_t threads, Handoff<Batch>& batches, SpareBatch& spare, Progress& progress) {
     BatchBuilder builder(
         batch_bytes,
         [&batches](Batch&& batch) {
             if (!batches.give(std::move(batch))) throw Cancelled{};
         },
-        &spare);
+        &spare, std::move(row_bytes));
     std::unique_ptr<BgzfPool> bgzf_pool;
     const auto bgzf_threads = [&]() -> BgzfPool* {
         if (!bgzf_pool && threads > 1) bgzf_pool = std::make_unique<BgzfPool>(threads);

@@ -23,11 +23,11 @@ void parse_source(const std::string& file, ByteSource& source, RecordParser& par
                   const std::function<void()>& after_piece);
 
 // The reader's work: every one of `files` in order, in batches of at most
-// `batch_bytes` given to `batches` (refilling the spare batch when there is
-// one), BGZF decoded on `threads` threads; the counts go to `progress`. Bad
+// `batch_bytes` with their rows as `row_bytes` counts them, given to `batches`
+// (refilling the spare batch when there is one), BGZF decoded on `threads` threads; the counts go to `progress`. Bad
 // input ends the last batch (Batch::error). Throws Cancelled once `batches`
 // is cancelled, and every other failure.
-void read_files(const std::vector<std::string>& files, std::size_t batch_bytes, std::size_t threads,
-                Handoff<Batch>& batches, SpareBatch& spare, Progress& progress);
+void read_files(const std::vector<std::string>& files, std::size_t batch_bytes, BatchBuilder::RowBytes row_bytes,
+                std::size_t threads, Handoff<Batch>& batches, SpareBatch& spare, Progress& progress);
 
 }  // namespace marlinox::command

@@ -68,4 +68,9 @@ void append_orf_bed_line(std::string& out, const OrfValues& orf) {
                 orf.strand_sign());
 }
 
+std::size_t bed_line_bound(std::size_t identifier_length) noexcept {
+    // Four counts; tabs, "run=", the strand and the line end.
+    return std::max<std::size_t>(identifier_length, 1) + 4 * kMaxCountLength + 11;
+}
+
 }  // namespace marlinox::command

@@ -1,6 +1,7 @@
 // Runs and ORFs as BED6 lines.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -20,5 +21,8 @@ void append_bed_line(std::string& out, std::string_view identifier, const Record
 
 // Identifier ('.' when empty), start, end, "{identifier}_{orf}", score, strand.
 void append_orf_bed_line(std::string& out, const OrfValues& orf);
+
+// The longest line for an identifier of this length.
+std::size_t bed_line_bound(std::size_t identifier_length) noexcept;
 
 }  // namespace marlinox::command

@@ -121,6 +121,11 @@ void append_orf_header(std::string& out, const OrfValues& orf) {
     out += '\n';
 }
 
+std::size_t header_bound(std::size_t identifier_length) noexcept {
+    // Three counts and a float; '>', the strand, ' :- run= evalue=' and the line end.
+    return identifier_length + 3 * kMaxCountLength + kMaxFloatReprLength + 19;
+}
+
 }  // namespace
 
 void append_run_fasta(std::string& out, std::string_view identifier, std::string_view sequence,
@@ -144,6 +149,14 @@ void append_orf_protein(std::string& out, const OrfValues& orf) {
     append_orf_header(out, orf);
     append_protein_line(out, orf.record().sequence, orf.start(), orf.end(), orf.orf().reverse,
                         orf.record().from_start);
+}
+
+std::size_t run_fasta_bound(std::size_t identifier_length, std::size_t sequence_length) noexcept {
+    return header_bound(identifier_length) + sequence_length + 1;
+}
+
+std::size_t run_protein_bound(std::size_t identifier_length, std::size_t sequence_length) noexcept {
+    return header_bound(identifier_length) + sequence_length / 3 + 1;
 }
 
 }  // namespace marlinox::command

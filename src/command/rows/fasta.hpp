@@ -3,6 +3,7 @@
 // is never copied on its way out).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -30,5 +31,10 @@ void append_orf_fasta(std::string& out, const OrfValues& orf);
 // The same header, then the ORF translated as a run is, except that the first
 // codon of a start-stop ORF gives M whatever start codon it is.
 void append_orf_protein(std::string& out, const OrfValues& orf);
+
+// The longest record either writes for an identifier and a sequence of these
+// lengths: the run is at most the whole sequence, its protein a third of it.
+std::size_t run_fasta_bound(std::size_t identifier_length, std::size_t sequence_length) noexcept;
+std::size_t run_protein_bound(std::size_t identifier_length, std::size_t sequence_length) noexcept;
 
 }  // namespace marlinox::command

@@ -75,6 +75,12 @@ void append_feature(std::string& out, const Feature& feature) {
 
 }  // namespace
 
+std::size_t run_gff3_bound(std::size_t identifier_length) noexcept {
+    // The identifier twice, every byte percent-encoded at worst; four counts,
+    // two floats, and the fixed text of the line.
+    return 6 * identifier_length + 4 * kMaxCountLength + 2 * kMaxFloatReprLength + 64;
+}
+
 void append_run_gff3(std::string& out, std::string_view identifier, const RecordValues& values) {
     const analysis::LocatedRun& run = values.located;
     // A longest run is maximal: it is cut by the record's ends or by stops,

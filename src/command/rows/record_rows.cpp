@@ -56,16 +56,36 @@ void append_record(std::string& out, const Layout& layout, bool locate, std::str
     }
 }
 
+std::size_t row_bytes_bound(const Layout& layout, const RecordSpan& record) {
+    // An ORF's rows are not bounded by its record; they are written in groups
+    // of units of a few thousand rows each (orf_rows.cpp), never all at once.
+    if (layout.orfs) return 0;
+    const std::size_t identifier = record.identifier_length;
+    switch (layout.format) {
+        case Format::tsv:
+            return tsv_row_bound(layout.columns, identifier, layout.file_names[record.file].size());
+        case Format::bed: return bed_line_bound(identifier);
+        case Format::fasta: return run_fasta_bound(identifier, record.sequence_length);
+        case Format::protein: return run_protein_bound(identifier, record.sequence_length);
+        case Format::gff3: return run_gff3_bound(identifier);
+    }
+    return 0;
+}
+
 parallel::OrderedResults<std::string> table_rows(const Batch& batch, std::size_t threads, const Layout& layout) {
     const std::vector<RecordRange> ranges = cut_ranges(batch, threads);
     const bool locate = layout.locates();
+    const bool file_column = std::ranges::find(layout.columns, Column::file) != layout.columns.end();
     return parallel::parallel_ordered_map(std::span<const RecordRange>(ranges), [&](const RecordRange& range) {
         std::string rows;
-        std::size_t identifier_bytes = 0;
-        for (std::size_t i = range.first; i != range.first + range.count; ++i)
-            identifier_bytes += batch.records[i].identifier_length;
+        std::size_t name_bytes = 0;
+        for (std::size_t i = range.first; i != range.first + range.count; ++i) {
+            const RecordSpan& record = batch.records[i];
+            name_bytes += record.identifier_length;
+            if (file_column) name_bytes += layout.file_names[record.file].size();
+        }
         // Tabs and line end, two counts, three floats of typical length.
-        rows.reserve(identifier_bytes + range.count * (5 + 2 * 20 + 3 * 24));
+        rows.reserve(name_bytes + range.count * (5 + 2 * 20 + 3 * 24));
         for (std::size_t i = range.first; i != range.first + range.count; ++i) {
             const RecordSpan& record = batch.records[i];
             append_record(rows, layout, locate, layout.file_names[record.file], batch.identifier(record),

@@ -3,6 +3,7 @@
 // the worker pool turns into rows.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,10 @@ struct RecordRange {
 // The batch's records in ranges that keep every one of `threads` workers busy
 // when record lengths vary, each large enough that handing it over costs little.
 std::vector<RecordRange> cut_ranges(const Batch& batch, std::size_t threads);
+
+// The most bytes what `layout` writes for `record` can take: the rows a batch
+// will hold count toward its budget.
+std::size_t row_bytes_bound(const Layout& layout, const RecordSpan& record);
 
 // What `layout` writes for every record of `batch`, in input order, as
 // consecutive blocks of whole rows; the records are analysed on the worker

@@ -73,10 +73,10 @@ char* write_orf_field(char* to, Column column, const OrfValues& orf) noexcept {
 // Writes the row in place at the end of `out`, in room made for the longest
 // it can be: appending field by field costs more than the fields themselves.
 template <class WriteField>
-void append_row(std::string& out, const std::vector<Column>& columns, std::size_t text_bytes,
-                WriteField write_field_at) {
+void append_row(std::string& out, const std::vector<Column>& columns, std::size_t identifier_length,
+                std::size_t file_length, WriteField write_field_at) {
     const std::size_t start = out.size();
-    out.resize(start + text_bytes + columns.size() * (kMaxFieldLength + 1) + 1);
+    out.resize(start + tsv_row_bound(columns, identifier_length, file_length));
     char* const first = out.data() + start;
     char* to = first;
     for (std::size_t k = 0; k < columns.size(); ++k) {
@@ -89,15 +89,26 @@ void append_row(std::string& out, const std::vector<Column>& columns, std::size_
 
 }  // namespace
 
+std::size_t tsv_row_bound(const std::vector<Column>& columns, std::size_t identifier_length,
+                          std::size_t file_length) noexcept {
+    std::size_t bound = 1;  // the line end; below, each field with its tab
+    for (const Column column : columns) {
+        if (column == Column::identifier) bound += identifier_length + 1;
+        else if (column == Column::file) bound += file_length + 1;
+        else bound += kMaxFieldLength + 1;
+    }
+    return bound;
+}
+
 void append_tsv_row(std::string& out, const std::vector<Column>& columns, std::string_view identifier,
                     std::string_view file, const RecordValues& values) {
-    append_row(out, columns, identifier.size() + file.size(), [&](char* to, Column column) {
+    append_row(out, columns, identifier.size(), file.size(), [&](char* to, Column column) {
         return write_field(to, column, identifier, file, values);
     });
 }
 
 void append_orf_tsv_row(std::string& out, const std::vector<Column>& columns, const OrfValues& orf) {
-    append_row(out, columns, orf.record().identifier.size() + orf.record().file.size(),
+    append_row(out, columns, orf.record().identifier.size(), orf.record().file.size(),
                [&](char* to, Column column) { return write_orf_field(to, column, orf); });
 }
 

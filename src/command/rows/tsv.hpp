@@ -2,6 +2,7 @@
 // (per ORF in the ORF mode).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,5 +21,9 @@ void append_tsv_row(std::string& out, const std::vector<Column>& columns, std::s
 // The row of `columns` for one ORF; start_codon and stop_codon are empty
 // where the ORF has none.
 void append_orf_tsv_row(std::string& out, const std::vector<Column>& columns, const OrfValues& orf);
+
+// The longest row of `columns` for an identifier and a file name of these lengths.
+std::size_t tsv_row_bound(const std::vector<Column>& columns, std::size_t identifier_length,
+                          std::size_t file_length) noexcept;
 
 }  // namespace marlinox::command
