@@ -168,7 +168,8 @@ bool before(const Orf& a, const Orf& b) noexcept {
 void merge_lists(std::array<std::vector<Orf>, 6>& lists, std::vector<Orf>& out) {
     std::size_t total = 0;
     for (const auto& list : lists) total += list.size();
-    out.reserve(out.size() + total);
+    // Grown geometrically: `out` collects the ORFs of many records in turn.
+    if (out.capacity() < out.size() + total) out.reserve(std::max(out.size() + total, 2 * out.capacity()));
     std::array<std::size_t, 6> next{};
     for (std::size_t written = 0; written < total; ++written) {
         std::size_t best = 6;
