@@ -51,7 +51,7 @@ void letter_masks_sse2(const unsigned char* bytes, std::size_t blocks, LetterMas
     const __m128i fold = _mm_set1_epi8(static_cast<char>(kFold));
     const __m128i a = _mm_set1_epi8('a'), c = _mm_set1_epi8('c'), g = _mm_set1_epi8('g'), t = _mm_set1_epi8('t');
     for (std::size_t b = 0; b < blocks; ++b, bytes += 64) {
-        LetterMasks masks;
+        LetterMasks masks{};
         for (unsigned part = 0; part < 4; ++part) {
             const __m128i v =
                 _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * part)), fold);

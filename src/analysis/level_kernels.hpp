@@ -52,9 +52,11 @@ struct LocatedScan {
     std::size_t gc = 0;
 };
 
-// Bit i of each mask: byte i of a 64-byte block is that letter, in either case.
+// Bit i of each mask: byte i of a 64-byte block is that letter, in either
+// case. Left uninitialized by default: the ORF scan keeps a chunk of them on
+// the stack for every record, and a kernel writes each one whole.
 struct LetterMasks {
-    std::uint64_t a = 0, c = 0, g = 0, t = 0;
+    std::uint64_t a, c, g, t;
 };
 
 using CountGcKernel = std::size_t (*)(const unsigned char* bytes, std::size_t n) noexcept;

@@ -170,6 +170,13 @@ void merge_lists(std::array<std::vector<Orf>, 6>& lists, std::vector<Orf>& out) 
     for (const auto& list : lists) total += list.size();
     // Grown geometrically: `out` collects the ORFs of many records in turn.
     if (out.capacity() < out.size() + total) out.reserve(std::max(out.size() + total, 2 * out.capacity()));
+    if (total <= 32) {
+        // A short record's few ORFs: sorting them costs less than merging.
+        const std::size_t first = out.size();
+        for (const auto& list : lists) out.insert(out.end(), list.begin(), list.end());
+        std::sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end(), before);
+        return;
+    }
     std::array<std::size_t, 6> next{};
     for (std::size_t written = 0; written < total; ++written) {
         std::size_t best = 6;
