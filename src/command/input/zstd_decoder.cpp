@@ -6,6 +6,7 @@
 
 #include <bit>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "command/input/decoder.hpp"
@@ -22,6 +23,22 @@ struct ZstdFree {
     void operator()(ZSTD_DStream* stream) const noexcept { ZSTD_freeDStream(stream); }
 };
 
+// The window a frame header declares. libzstd parses it where it can; a
+// 32-bit build refuses to parse a window above 1 GiB, so the window
+// descriptor (the byte after the magic number and the frame header
+// descriptor, absent in a single-segment frame) is read here then.
+std::optional<std::uint64_t> declared_window(std::string_view start) {
+    ZSTD_frameHeader header{};
+    if (ZSTD_getFrameHeader(&header, start.data(), start.size()) == 0) return header.windowSize;
+    constexpr std::size_t kDescriptor = 4, kWindowDescriptor = 5;
+    constexpr unsigned kSingleSegment = 0x20;
+    if (start.size() <= kWindowDescriptor || (static_cast<unsigned char>(start[kDescriptor]) & kSingleSegment) != 0)
+        return std::nullopt;
+    const auto byte = static_cast<unsigned char>(start[kWindowDescriptor]);
+    const std::uint64_t base = std::uint64_t{1} << (10u + (byte >> 3));
+    return base + base / 8 * (byte & 7u);
+}
+
 // What a call that failed with `status` reports; `start` begins the frame
 // being decoded (its whole header) when the failure came from that header.
 StreamError refusal(std::size_t status, std::string_view start) {
@@ -29,12 +46,12 @@ StreamError refusal(std::size_t status, std::string_view start) {
     if (code == ZSTD_error_memory_allocation) throw std::bad_alloc();
     if (code == ZSTD_error_dictionary_wrong && ZSTD_getDictID_fromFrame(start.data(), start.size()) != 0)
         return StreamError("the zstd frame needs a zstd dictionary");
-    ZSTD_frameHeader header{};
-    if (code == ZSTD_error_frameParameter_windowTooLarge &&
-        ZSTD_getFrameHeader(&header, start.data(), start.size()) == 0)
-        return StreamError("the zstd frame needs a " + memory_size_text(header.windowSize) +
-                           " window (zstd --long=" + std::to_string(std::bit_width(header.windowSize - 1)) +
-                           "); marlinox reads windows up to " + memory_size_text(std::uint64_t{1} << kWindowLogMax));
+    const std::optional<std::uint64_t> window =
+        code == ZSTD_error_frameParameter_windowTooLarge ? declared_window(start) : std::nullopt;
+    if (window)
+        return StreamError("the zstd frame needs a " + memory_size_text(*window) + " window (zstd --long=" +
+                           std::to_string(std::bit_width(*window - 1)) + "); marlinox reads windows up to " +
+                           memory_size_text(std::uint64_t{1} << kWindowLogMax));
     return StreamError(std::string("corrupt zstd data: ") + ZSTD_getErrorName(status));
 }
 
