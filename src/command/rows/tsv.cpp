@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "command/rows/float_repr.hpp"
+#include "command/rows/statistic_texts.hpp"
 
 namespace marlinox::command {
 namespace {
@@ -17,7 +18,7 @@ char* write_located_count(char* to, const RecordValues& values, std::uint64_t va
 constexpr std::size_t kMaxFieldLength = std::max(kMaxFloatReprLength, kMaxCountLength);
 
 char* write_field(char* to, Column column, std::string_view identifier, std::string_view file,
-                  const RecordValues& values) noexcept {
+                  const RecordValues& values, StatisticTexts& texts) noexcept {
     const auto put = [&to](std::string_view text) {
         std::memcpy(to, text.data(), text.size());
         return to + text.size();
@@ -25,10 +26,10 @@ char* write_field(char* to, Column column, std::string_view identifier, std::str
     switch (column) {
         case Column::identifier: return put(identifier);
         case Column::length: return write_count(to, values.length);
-        case Column::gc_fraction: return write_float_repr(to, values.gc_fraction);
+        case Column::gc_fraction: return texts.write(to, Statistic::gc_fraction, values);
         case Column::stop_free_run: return write_count(to, values.stop_free_run());
-        case Column::ratio: return write_float_repr(to, values.ratio);
-        case Column::probability: return write_float_repr(to, values.probability);
+        case Column::ratio: return texts.write(to, Statistic::ratio, values);
+        case Column::probability: return texts.write(to, Statistic::probability, values);
         case Column::file: return put(file);
         case Column::strand:
             if (values.stop_free_run() != 0) *to++ = values.strand_sign();
@@ -36,8 +37,8 @@ char* write_field(char* to, Column column, std::string_view identifier, std::str
         case Column::frame: return write_located_count(to, values, values.located.frame);
         case Column::start: return write_located_count(to, values, values.located.start);
         case Column::end: return write_located_count(to, values, values.located.end);
-        case Column::log10_probability: return write_float_repr(to, values.log10_probability());
-        case Column::evalue: return write_float_repr(to, values.evalue());
+        case Column::log10_probability: return texts.write(to, Statistic::log10_probability, values);
+        case Column::evalue: return texts.write(to, Statistic::evalue, values);
         case Column::non_acgt: return write_count(to, values.located.non_acgt);
         default: return to;  // the ORF mode's own columns
     }
@@ -91,8 +92,9 @@ void append_row(std::string& out, const std::vector<Column>& columns, std::size_
 
 void append_tsv_row(std::string& out, const std::vector<Column>& columns, std::string_view identifier,
                     std::string_view file, const RecordValues& values) {
+    StatisticTexts& texts = StatisticTexts::remembered_for(values);
     append_row(out, columns, identifier.size() + file.size(), [&](char* to, Column column) {
-        return write_field(to, column, identifier, file, values);
+        return write_field(to, column, identifier, file, values, texts);
     });
 }
 

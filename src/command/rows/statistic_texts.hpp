@@ -1,0 +1,40 @@
+// The float fields of a record's row, remembered per thread by what they
+// derive from. On reads the length, the GC fraction and the run take few
+// distinct values together, so most rows find their texts already written and
+// skip the logarithm, the evalue's sum and the search for shortest digits.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "command/rows/float_repr.hpp"
+#include "command/rows/record_values.hpp"
+
+namespace marlinox::command {
+
+enum class Statistic : unsigned char { gc_fraction, ratio, probability, log10_probability, evalue };
+inline constexpr std::size_t kStatisticCount = 5;
+
+class StatisticTexts {
+public:
+    // This thread's texts for the record's length, GC fraction and run; those
+    // three determine every statistic, so a remembered text is the one the
+    // record's own values would give, bit for bit.
+    static StatisticTexts& remembered_for(const RecordValues& values) noexcept;
+
+    // The text of `which` at `to`, which has room for kMaxFloatReprLength
+    // bytes; returns the end of the text.
+    char* write(char* to, Statistic which, const RecordValues& values) noexcept;
+
+private:
+    bool holds(const RecordValues& values) const noexcept;
+
+    std::uint64_t gc_bits_ = 0;
+    std::uint64_t length_ = 0;
+    std::uint64_t run_ = 0;
+    // 0: not written yet for this key.
+    std::array<std::uint8_t, kStatisticCount> lengths_{};
+    char texts_[kStatisticCount][kMaxFloatReprLength];
+};
+
+}  // namespace marlinox::command
