@@ -64,8 +64,9 @@ parallel::OrderedResults<std::string> table_rows(const Batch& batch, std::size_t
         std::size_t identifier_bytes = 0;
         for (std::size_t i = range.first; i != range.first + range.count; ++i)
             identifier_bytes += batch.records[i].identifier_length;
-        // Tabs and line end, two counts, three floats of typical length.
-        rows.reserve(identifier_bytes + range.count * (5 + 2 * 20 + 3 * 24));
+        // A typical field, float or count, with its tab takes at most 16 bytes.
+        const std::size_t fields = std::max<std::size_t>(layout.columns.size(), 6);
+        rows.reserve(identifier_bytes + range.count * (8 + 16 * fields));
         for (std::size_t i = range.first; i != range.first + range.count; ++i) {
             const RecordSpan& record = batch.records[i];
             append_record(rows, layout, locate, layout.file_names[record.file], batch.identifier(record),

@@ -71,21 +71,36 @@ char* write_orf_field(char* to, Column column, const OrfValues& orf) noexcept {
     }
 }
 
-// Writes the row in place at the end of `out`, in room made for the longest
-// it can be: appending field by field costs more than the fields themselves.
+// Writes the row at `first`, which has room for the longest it can be.
 template <class WriteField>
-void append_row(std::string& out, const std::vector<Column>& columns, std::size_t text_bytes,
-                WriteField write_field_at) {
-    const std::size_t start = out.size();
-    out.resize(start + text_bytes + columns.size() * (kMaxFieldLength + 1) + 1);
-    char* const first = out.data() + start;
+char* write_row(char* const first, const std::vector<Column>& columns, WriteField write_field_at) {
     char* to = first;
     for (std::size_t k = 0; k < columns.size(); ++k) {
         if (k != 0) *to++ = '\t';
         to = write_field_at(to, columns[k]);
     }
     *to++ = '\n';
-    out.resize(start + static_cast<std::size_t>(to - first));
+    return to;
+}
+
+// Appending field by field costs more than the fields themselves, so the row
+// is written whole into room made for the longest it can be: a buffer on the
+// stack, copied once, when that fits, since growing `out` by the room first
+// would fill it with zeros only to cut most of it off again.
+template <class WriteField>
+void append_row(std::string& out, const std::vector<Column>& columns, std::size_t text_bytes,
+                WriteField write_field_at) {
+    const std::size_t room = text_bytes + columns.size() * (kMaxFieldLength + 1) + 1;
+    constexpr std::size_t kStackRoom = 2048;
+    if (room <= kStackRoom) {
+        char row[kStackRoom];
+        out.append(row, static_cast<std::size_t>(write_row(row, columns, write_field_at) - row));
+        return;
+    }
+    const std::size_t start = out.size();
+    out.resize(start + room);
+    char* const first = out.data() + start;
+    out.resize(start + static_cast<std::size_t>(write_row(first, columns, write_field_at) - first));
 }
 
 }  // namespace
