@@ -1,7 +1,9 @@
-// The float fields of a record's row, remembered per thread by what they
+// The texts of a record's run statistics, remembered per thread by what they
 // derive from. On reads the length, the GC fraction and the run take few
 // distinct values together, so most rows find their texts already written and
-// skip the logarithm, the evalue's sum and the search for shortest digits.
+// skip the power, the logarithm, the evalue's sum and the search for shortest
+// digits. (The GC fraction and the ratio take fewer values still; the float
+// text cache holds those.)
 #pragma once
 
 #include <array>
@@ -12,8 +14,8 @@
 
 namespace marlinox::command {
 
-enum class Statistic : unsigned char { gc_fraction, ratio, probability, log10_probability, evalue };
-inline constexpr std::size_t kStatisticCount = 5;
+enum class Statistic : unsigned char { probability, log10_probability, evalue };
+inline constexpr std::size_t kStatisticCount = 3;
 
 class StatisticTexts {
 public:
@@ -26,6 +28,9 @@ public:
     // bytes; returns the end of the text.
     char* write(char* to, Statistic which, const RecordValues& values) noexcept;
 
+    // The longest text of a double: a sign, 17 digits, the point and "e-308".
+    static constexpr std::size_t kMaxTextLength = 24;
+
 private:
     bool holds(const RecordValues& values) const noexcept;
 
@@ -34,7 +39,7 @@ private:
     std::uint64_t run_ = 0;
     // 0: not written yet for this key.
     std::array<std::uint8_t, kStatisticCount> lengths_{};
-    char texts_[kStatisticCount][kMaxFloatReprLength];
+    char texts_[kStatisticCount][kMaxTextLength];
 };
 
 }  // namespace marlinox::command

@@ -26,9 +26,9 @@ char* write_field(char* to, Column column, std::string_view identifier, std::str
     switch (column) {
         case Column::identifier: return put(identifier);
         case Column::length: return write_count(to, values.length);
-        case Column::gc_fraction: return texts.write(to, Statistic::gc_fraction, values);
+        case Column::gc_fraction: return write_float_repr(to, values.gc_fraction);
         case Column::stop_free_run: return write_count(to, values.stop_free_run());
-        case Column::ratio: return texts.write(to, Statistic::ratio, values);
+        case Column::ratio: return write_float_repr(to, values.ratio);
         case Column::probability: return texts.write(to, Statistic::probability, values);
         case Column::file: return put(file);
         case Column::strand:
