@@ -109,6 +109,11 @@ void append_count(std::string& out, std::uint64_t value) {
 }
 
 char* write_count(char* to, std::uint64_t value) noexcept {
+    // Frames and most counts of bytes other than ACGT.
+    if (value < 10) {
+        *to = static_cast<char>('0' + value);
+        return to + 1;
+    }
     return std::to_chars(to, to + kMaxCountLength, value).ptr;
 }
 

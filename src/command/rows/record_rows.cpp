@@ -8,6 +8,7 @@
 #include "command/rows/fasta.hpp"
 #include "command/rows/gff3.hpp"
 #include "command/rows/record_values.hpp"
+#include "command/rows/spare_rows.hpp"
 #include "command/rows/tsv.hpp"
 #include "parallel/parallel_ordered_map.hpp"
 
@@ -60,13 +61,12 @@ parallel::OrderedResults<std::string> table_rows(const Batch& batch, std::size_t
     const std::vector<RecordRange> ranges = cut_ranges(batch, threads);
     const bool locate = layout.locates();
     return parallel::parallel_ordered_map(std::span<const RecordRange>(ranges), [&](const RecordRange& range) {
-        std::string rows;
         std::size_t identifier_bytes = 0;
         for (std::size_t i = range.first; i != range.first + range.count; ++i)
             identifier_bytes += batch.records[i].identifier_length;
         // A typical field, float or count, with its tab takes at most 16 bytes.
         const std::size_t fields = std::max<std::size_t>(layout.columns.size(), 6);
-        rows.reserve(identifier_bytes + range.count * (8 + 16 * fields));
+        std::string rows = take_row_buffer(identifier_bytes + range.count * (8 + 16 * fields));
         for (std::size_t i = range.first; i != range.first + range.count; ++i) {
             const RecordSpan& record = batch.records[i];
             append_record(rows, layout, locate, layout.file_names[record.file], batch.identifier(record),

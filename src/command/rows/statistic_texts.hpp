@@ -1,9 +1,9 @@
-// The texts of a record's run statistics, remembered per thread by what they
-// derive from. On reads the length, the GC fraction and the run take few
-// distinct values together, so most rows find their texts already written and
-// skip the power, the logarithm, the evalue's sum and the search for shortest
-// digits. (The GC fraction and the ratio take fewer values still; the float
-// text cache holds those.)
+// The texts of a record's log10 probability and evalue, remembered per thread
+// by what they derive from. On reads the length, the GC fraction and the run
+// take few distinct values together, so most rows find their texts already
+// written and skip the logarithm, the evalue's sum and the search for shortest
+// digits. (The fields of the default table take few enough values for the
+// float text cache, which holds them.)
 #pragma once
 
 #include <array>
@@ -14,8 +14,8 @@
 
 namespace marlinox::command {
 
-enum class Statistic : unsigned char { probability, log10_probability, evalue };
-inline constexpr std::size_t kStatisticCount = 3;
+enum class Statistic : unsigned char { log10_probability, evalue };
+inline constexpr std::size_t kStatisticCount = 2;
 
 class StatisticTexts {
 public:
@@ -34,11 +34,14 @@ public:
 private:
     bool holds(const RecordValues& values) const noexcept;
 
-    std::uint64_t gc_bits_ = 0;
-    std::uint64_t length_ = 0;
-    std::uint64_t run_ = 0;
+    // No initializers: the slots are thread_local, zeroed without a per-thread
+    // constructor run on first use (an all-zero slot is the record of length 0
+    // with nothing written yet).
+    std::uint64_t gc_bits_;
+    std::uint64_t length_;
+    std::uint64_t run_;
     // 0: not written yet for this key.
-    std::array<std::uint8_t, kStatisticCount> lengths_{};
+    std::array<std::uint8_t, kStatisticCount> lengths_;
     char texts_[kStatisticCount][kMaxTextLength];
 };
 

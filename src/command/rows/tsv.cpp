@@ -18,7 +18,12 @@ char* write_located_count(char* to, const RecordValues& values, std::uint64_t va
 constexpr std::size_t kMaxFieldLength = std::max(kMaxFloatReprLength, kMaxCountLength);
 
 char* write_field(char* to, Column column, std::string_view identifier, std::string_view file,
-                  const RecordValues& values, StatisticTexts& texts) noexcept {
+                  const RecordValues& values, StatisticTexts*& texts) noexcept {
+    // Looked up by the first field that needs it: the default table has none.
+    const auto statistic = [&](Statistic which) {
+        if (texts == nullptr) texts = &StatisticTexts::remembered_for(values);
+        return texts->write(to, which, values);
+    };
     const auto put = [&to](std::string_view text) {
         std::memcpy(to, text.data(), text.size());
         return to + text.size();
@@ -29,7 +34,7 @@ char* write_field(char* to, Column column, std::string_view identifier, std::str
         case Column::gc_fraction: return write_float_repr(to, values.gc_fraction);
         case Column::stop_free_run: return write_count(to, values.stop_free_run());
         case Column::ratio: return write_float_repr(to, values.ratio);
-        case Column::probability: return texts.write(to, Statistic::probability, values);
+        case Column::probability: return write_float_repr(to, values.probability);
         case Column::file: return put(file);
         case Column::strand:
             if (values.stop_free_run() != 0) *to++ = values.strand_sign();
@@ -37,8 +42,8 @@ char* write_field(char* to, Column column, std::string_view identifier, std::str
         case Column::frame: return write_located_count(to, values, values.located.frame);
         case Column::start: return write_located_count(to, values, values.located.start);
         case Column::end: return write_located_count(to, values, values.located.end);
-        case Column::log10_probability: return texts.write(to, Statistic::log10_probability, values);
-        case Column::evalue: return texts.write(to, Statistic::evalue, values);
+        case Column::log10_probability: return statistic(Statistic::log10_probability);
+        case Column::evalue: return statistic(Statistic::evalue);
         case Column::non_acgt: return write_count(to, values.located.non_acgt);
         default: return to;  // the ORF mode's own columns
     }
@@ -71,43 +76,28 @@ char* write_orf_field(char* to, Column column, const OrfValues& orf) noexcept {
     }
 }
 
-// Writes the row at `first`, which has room for the longest it can be.
+// Writes the row in place at the end of `out`, in room made for the longest
+// it can be: appending field by field costs more than the fields themselves.
 template <class WriteField>
-char* write_row(char* const first, const std::vector<Column>& columns, WriteField write_field_at) {
+void append_row(std::string& out, const std::vector<Column>& columns, std::size_t text_bytes,
+                WriteField write_field_at) {
+    const std::size_t start = out.size();
+    out.resize(start + text_bytes + columns.size() * (kMaxFieldLength + 1) + 1);
+    char* const first = out.data() + start;
     char* to = first;
     for (std::size_t k = 0; k < columns.size(); ++k) {
         if (k != 0) *to++ = '\t';
         to = write_field_at(to, columns[k]);
     }
     *to++ = '\n';
-    return to;
-}
-
-// Appending field by field costs more than the fields themselves, so the row
-// is written whole into room made for the longest it can be: a buffer on the
-// stack, copied once, when that fits, since growing `out` by the room first
-// would fill it with zeros only to cut most of it off again.
-template <class WriteField>
-void append_row(std::string& out, const std::vector<Column>& columns, std::size_t text_bytes,
-                WriteField write_field_at) {
-    const std::size_t room = text_bytes + columns.size() * (kMaxFieldLength + 1) + 1;
-    constexpr std::size_t kStackRoom = 2048;
-    if (room <= kStackRoom) {
-        char row[kStackRoom];
-        out.append(row, static_cast<std::size_t>(write_row(row, columns, write_field_at) - row));
-        return;
-    }
-    const std::size_t start = out.size();
-    out.resize(start + room);
-    char* const first = out.data() + start;
-    out.resize(start + static_cast<std::size_t>(write_row(first, columns, write_field_at) - first));
+    out.resize(start + static_cast<std::size_t>(to - first));
 }
 
 }  // namespace
 
 void append_tsv_row(std::string& out, const std::vector<Column>& columns, std::string_view identifier,
                     std::string_view file, const RecordValues& values) {
-    StatisticTexts& texts = StatisticTexts::remembered_for(values);
+    StatisticTexts* texts = nullptr;
     append_row(out, columns, identifier.size() + file.size(), [&](char* to, Column column) {
         return write_field(to, column, identifier, file, values, texts);
     });
