@@ -9,7 +9,6 @@
 #include <array>
 #include <cstdint>
 
-#include "command/rows/float_repr.hpp"
 #include "command/rows/record_values.hpp"
 
 namespace marlinox::command {
@@ -17,32 +16,30 @@ namespace marlinox::command {
 enum class Statistic : unsigned char { log10_probability, evalue };
 inline constexpr std::size_t kStatisticCount = 2;
 
-class StatisticTexts {
+// One slot: a cache line.
+class alignas(64) StatisticTexts {
 public:
-    // This thread's texts for the record's length, GC fraction and run; those
-    // three determine every statistic, so a remembered text is the one the
-    // record's own values would give, bit for bit.
-    static StatisticTexts& remembered_for(const RecordValues& values) noexcept;
+    // The slot of this thread for the record's length, GC fraction and run,
+    // which determine both statistics (so a remembered text is the one the
+    // record's own values give, bit for bit), fetched into the cache ahead of
+    // its use; nullptr for a length or run too large for the slot's key.
+    static StatisticTexts* slot_for(const RecordValues& values) noexcept;
 
-    // The text of `which` at `to`, which has room for kMaxFloatReprLength
-    // bytes; returns the end of the text.
-    char* write(char* to, Statistic which, const RecordValues& values) noexcept;
-
-    // The longest text of a double: a sign, 17 digits, the point and "e-308".
-    static constexpr std::size_t kMaxTextLength = 24;
-
-private:
-    bool holds(const RecordValues& values) const noexcept;
-
-    // No initializers: the slots are thread_local, zeroed without a per-thread
-    // constructor run on first use (an all-zero slot is the record of length 0
-    // with nothing written yet).
-    std::uint64_t gc_bits_;
-    std::uint64_t length_;
-    std::uint64_t run_;
-    // 0: not written yet for this key.
-    std::array<std::uint8_t, kStatisticCount> lengths_;
-    char texts_[kStatisticCount][kMaxTextLength];
+    // No initializers: the slots are thread_local and start zeroed, without a
+    // per-thread constructor run on first use.
+    std::uint64_t gc_bits;
+    std::uint32_t length;
+    std::uint32_t run;
+    // 0: not remembered for this key.
+    std::array<std::uint8_t, kStatisticCount> lengths;
+    // Every text of these values fits in practice; a longer one is written
+    // without being remembered.
+    static constexpr std::size_t kMaxTextLength = 23;
+    char texts[kStatisticCount][kMaxTextLength];
 };
+
+// The text of `which` at `to`, which has room for kMaxFloatReprLength bytes,
+// through `slot` (from slot_for, or nullptr); returns the end of the text.
+char* write_statistic(char* to, Statistic which, const RecordValues& values, StatisticTexts* slot) noexcept;
 
 }  // namespace marlinox::command
