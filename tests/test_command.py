@@ -178,6 +178,8 @@ IN = ["in"]
         (b"@a\nACGT\n+\nIIII\n@b\nACGT\n+\nIII\n", IN, 2, "in:8: the quality has 3 bytes, the sequence 4", ["a"]),
         (b"@a\nACGT\nIIII\n", IN, 2, "in:3: expected a '+' line after the sequence", []),
         (b"@a x\nAC\n+a y\nII\n", IN, 2, "in:3: the '+' line does not repeat the header", []),
+        (b"@a\nAC\n+\nII\n@b\nAC\n+c\nII\n", IN, 2, "in:7: the '+' line does not repeat the header", ["a"]),
+        (b"@a\nAC\n+a\nII\n@b\nAC\n+b\nI \n@c\n\n+\n\n", IN, 0, None, ["a", "b", "c"]),
         (b"@a\nAC\n+\nII\n@b\nAC\n", IN, 2, "in:7: the file ends inside a FASTQ record", ["a"]),
         (b"@a\nA C\n+\nIII\n", IN, 2, "in:2: byte 0x20 is not allowed in a sequence", []),
         (b"@a\nAC\n+\nII\n\n>b\n", IN, 2, "in:6: expected '@' at the start of a FASTQ record", ["a"]),

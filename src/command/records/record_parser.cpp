@@ -87,6 +87,9 @@ void RecordParser::feed(std::string_view bytes) {
         if (state_ == State::fasta_line_start) {
             p = plain_fasta_lines(p, end);
             if (p == end) break;
+        } else if (state_ == State::fastq_record_start) {
+            p = plain_fastq_records(p, end);
+            if (p == end) break;
         }
         const auto* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
         const char* content_end = lf != nullptr ? lf : end;
@@ -126,6 +129,43 @@ const char* RecordParser::plain_fasta_lines(const char* p, const char* end) {
         out_.append_sequence(p, static_cast<std::size_t>(stop - p));
         ++line_;
         p = next + 1;
+    }
+    return p;
+}
+
+// The common case of FASTQ, whole four-line records without the state
+// machine: a header of one word, a sequence line, a bare '+' line or one
+// repeating the header, and a quality line as long as the sequence, all of
+// bytes 0x21..0x7E and ending in LF. Stops before any record that is not all
+// of that, or that the piece does not hold whole; the state machine takes it.
+const char* RecordParser::plain_fastq_records(const char* p, const char* end) {
+    while (p != end && *p == '@') {
+        const char* const identifier = p + 1;
+        const char* const header_end = first_non_sequence_byte(identifier, end);
+        if (header_end == identifier || header_end == end || *header_end != '\n') break;
+        const char* const sequence = header_end + 1;
+        const char* const sequence_end = first_non_sequence_byte(sequence, end);
+        if (sequence_end == end || *sequence_end != '\n') break;
+        const char* const plus = sequence_end + 1;
+        if (plus == end || *plus != '+') break;
+        const char* const plus_end = first_non_sequence_byte(plus + 1, end);
+        if (plus_end == end || *plus_end != '\n') break;
+        const auto identifier_length = static_cast<std::size_t>(header_end - identifier);
+        const auto plus_length = static_cast<std::size_t>(plus_end - plus - 1);
+        if (plus_length != 0 &&
+            (plus_length != identifier_length || std::memcmp(plus + 1, identifier, identifier_length) != 0))
+            break;
+        const char* const quality = plus_end + 1;
+        const auto sequence_length = static_cast<std::size_t>(sequence_end - sequence);
+        if (static_cast<std::size_t>(end - quality) <= sequence_length) break;
+        const char* const quality_end = quality + sequence_length;
+        if (*quality_end != '\n' || first_non_sequence_byte(quality, quality_end) != quality_end) break;
+        out_.begin_record();
+        out_.append_identifier(identifier, identifier_length);
+        out_.append_sequence(sequence, sequence_length);
+        end_record();
+        line_ += 4;
+        p = quality_end + 1;
     }
     return p;
 }

@@ -57,6 +57,7 @@ private:
     std::string_view skip_byte_order_mark(std::string_view bytes);
     void line_content(const char* p, const char* end);
     const char* plain_fasta_lines(const char* p, const char* end);
+    const char* plain_fastq_records(const char* p, const char* end);
     const char* step(const char* p, const char* end);
     const char* sequence_bytes(const char* p, const char* end, bool drop_blanks);
     void end_line();

@@ -109,6 +109,25 @@ void append_count(std::string& out, std::uint64_t value) {
 }
 
 char* write_count(char* to, std::uint64_t value) noexcept {
+    // Most counts of a table of reads (lengths, runs, positions, frames) are
+    // below 1000, where digits by division by constants cost a fraction of
+    // to_chars' general path.
+    const auto digit = [](std::uint64_t d) { return static_cast<char>('0' + d); };
+    if (value < 10) {
+        to[0] = digit(value);
+        return to + 1;
+    }
+    if (value < 100) {
+        to[0] = digit(value / 10);
+        to[1] = digit(value % 10);
+        return to + 2;
+    }
+    if (value < 1000) {
+        to[0] = digit(value / 100);
+        to[1] = digit(value / 10 % 10);
+        to[2] = digit(value % 10);
+        return to + 3;
+    }
     return std::to_chars(to, to + kMaxCountLength, value).ptr;
 }
 

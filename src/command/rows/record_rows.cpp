@@ -8,6 +8,7 @@
 #include "command/rows/fasta.hpp"
 #include "command/rows/gff3.hpp"
 #include "command/rows/record_values.hpp"
+#include "command/rows/spare_rows.hpp"
 #include "command/rows/tsv.hpp"
 #include "parallel/parallel_ordered_map.hpp"
 
@@ -77,15 +78,15 @@ parallel::OrderedResults<std::string> table_rows(const Batch& batch, std::size_t
     const bool locate = layout.locates();
     const bool file_column = std::ranges::find(layout.columns, Column::file) != layout.columns.end();
     return parallel::parallel_ordered_map(std::span<const RecordRange>(ranges), [&](const RecordRange& range) {
-        std::string rows;
         std::size_t name_bytes = 0;
         for (std::size_t i = range.first; i != range.first + range.count; ++i) {
             const RecordSpan& record = batch.records[i];
             name_bytes += record.identifier_length;
             if (file_column) name_bytes += layout.file_names[record.file].size();
         }
-        // Tabs and line end, two counts, three floats of typical length.
-        rows.reserve(name_bytes + range.count * (5 + 2 * 20 + 3 * 24));
+        // A typical field, float or count, with its tab takes at most 16 bytes.
+        const std::size_t fields = std::max<std::size_t>(layout.columns.size(), 6);
+        std::string rows = take_row_buffer(name_bytes + range.count * (8 + 16 * fields));
         for (std::size_t i = range.first; i != range.first + range.count; ++i) {
             const RecordSpan& record = batch.records[i];
             append_record(rows, layout, locate, layout.file_names[record.file], batch.identifier(record),

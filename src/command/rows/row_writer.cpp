@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "command/process/terminal.hpp"
+#include "command/rows/spare_rows.hpp"
 
 namespace marlinox::command {
 
@@ -26,7 +27,10 @@ void write_rows(Handoff<RowBlocks>& rows, const std::string& header) {
     };
     if (!header.empty()) write(header);
     while (std::optional<RowBlocks> next = rows.take()) {
-        for (const std::string& block : next->blocks) write(block);
+        for (std::string& block : next->blocks) {
+            write(block);
+            give_row_buffer(std::move(block));
+        }
         if (next->error) throw *next->error;
     }
 }

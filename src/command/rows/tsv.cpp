@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "command/rows/float_repr.hpp"
+#include "command/rows/statistic_texts.hpp"
 
 namespace marlinox::command {
 namespace {
@@ -17,7 +18,7 @@ char* write_located_count(char* to, const RecordValues& values, std::uint64_t va
 constexpr std::size_t kMaxFieldLength = std::max(kMaxFloatReprLength, kMaxCountLength);
 
 char* write_field(char* to, Column column, std::string_view identifier, std::string_view file,
-                  const RecordValues& values) noexcept {
+                  const RecordValues& values, StatisticTexts* texts) noexcept {
     const auto put = [&to](std::string_view text) {
         std::memcpy(to, text.data(), text.size());
         return to + text.size();
@@ -36,8 +37,8 @@ char* write_field(char* to, Column column, std::string_view identifier, std::str
         case Column::frame: return write_located_count(to, values, values.located.frame);
         case Column::start: return write_located_count(to, values, values.located.start);
         case Column::end: return write_located_count(to, values, values.located.end);
-        case Column::log10_probability: return write_float_repr(to, values.log10_probability());
-        case Column::evalue: return write_float_repr(to, values.evalue());
+        case Column::log10_probability: return write_statistic(to, Statistic::log10_probability, values, texts);
+        case Column::evalue: return write_statistic(to, Statistic::evalue, values, texts);
         case Column::non_acgt: return write_count(to, values.located.non_acgt);
         default: return to;  // the ORF mode's own columns
     }
@@ -102,8 +103,14 @@ std::size_t tsv_row_bound(const std::vector<Column>& columns, std::size_t identi
 
 void append_tsv_row(std::string& out, const std::vector<Column>& columns, std::string_view identifier,
                     std::string_view file, const RecordValues& values) {
+    // Looked up at the row's start, so that its cache line arrives while the
+    // fields before are written; the default table has no such field.
+    const bool remembers = std::any_of(columns.begin(), columns.end(), [](Column column) {
+        return column == Column::log10_probability || column == Column::evalue;
+    });
+    StatisticTexts* const texts = remembers ? StatisticTexts::slot_for(values) : nullptr;
     append_row(out, columns, identifier.size(), file.size(), [&](char* to, Column column) {
-        return write_field(to, column, identifier, file, values);
+        return write_field(to, column, identifier, file, values, texts);
     });
 }
 
