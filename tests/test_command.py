@@ -237,6 +237,16 @@ IN = ["in"]
         (GOOD, ["--orfs", "start-stop", "--max-length", "1e3", "in"], 2,
          "--max-length: not a whole number of bases from 0 up: 1e3", None),
         (GOOD, ["--orfs", "start-stop", "--min-length", "1", "--min-length", "2", "in"], 2, re.compile(r".*--min-length.*"), None),
+        (GOOD, ["--table", "0", "in"], 2,
+         "--table: no table 0 (getorf's table 0 is --table 1 with the default --starts ATG)", None),
+        *[(GOOD, ["--table", number, "in"], 2, f"--table: no table {number} (see --list-tables)", None)
+          for number in ["7", "8", "17", "18", "19", "20", "34", "4294967297"]],
+        *[(GOOD, ["--orfs", "start-stop", "--table", text, "in"], 2,
+           f"--table: not a table number: {text} (see --list-tables)", None) for text in ["two", "+2", "0x2", "2.0"]],
+        (GOOD, ["--table", "2", "--table", "2", "in"], 2, re.compile(r".*--table.*"), None),
+        (GOOD, ["--table", "33", "in"], 0, None, ["a", "b"]),
+        (GOOD, ["--orfs", "between-stops", "--starts", "table", "in"], 2,
+         "--starts applies to --orfs start-stop only", None),
         (GOOD, ["--max-non-acgt", "-1", "in"], 2, "--max-non-acgt: not a whole number of bytes from 0 up: -1", None),
         (GOOD, ["--min-run", "-1", "in"], 2, "--min-run: not a whole number of codons from 0 up: -1", None),
         (GOOD, ["--min-run", "2.5", "in"], 2, "--min-run: not a whole number of codons from 0 up: 2.5", None),
@@ -377,7 +387,7 @@ def test_usage_help_and_version():
         os.close(secondary)
     help_text = run("--help").stdout.decode()
     assert help_text.startswith("marlinox [OPTIONS] [FILE...]\n\nAnalyse")
-    for topic in ["gc_fraction", "TAA, TAG", "G, C, g or c", "Exit status", "130"]:
+    for topic in ["gc_fraction", "TAA, TAG", "G, C, g or c", "Exit status", "130", "--list-tables"]:
         assert topic in help_text
     assert re.fullmatch(r"marlinox \d+\.\d+\.\d+ \(gzip by .*, BGZF by libdeflate .*\)\n", run("--version").stdout.decode())
 

@@ -5,6 +5,7 @@ on the shipped lambda genome."""
 
 import bz2
 import gzip
+import itertools
 import math
 import os
 import random
@@ -12,12 +13,13 @@ import re
 import shutil
 import subprocess
 import sys
+import warnings
 
 import pytest
 
-import marlinox
 from test_command import COMMAND, TIMEOUT, bgzf, peak_memory_mib, run
-from test_command_runs import BENCH_DATA, CODE, COMPLEMENT, DATA, STOPS, bed_score, field
+from test_command_runs import (BENCH_DATA, COMPLEMENT, DATA, ROOT, bed_score, field, genetic_code, no_stop,
+                               run_probability)
 
 pytestmark = pytest.mark.skipif(COMMAND is None, reason="the marlinox command was not built")
 
@@ -29,7 +31,7 @@ DEFAULT = ["identifier", "orf", "strand", "frame", "start", "end", "length", "pa
 # --- the model ----------------------------------------------------------------
 
 
-def strand_orfs(strand, from_start, starts):
+def strand_orfs(strand, from_start, starts, stops):
     """(p, e, open_five, open_three, first codon) of every ORF of one strand, p, e on that strand."""
     upper = strand.upper()
     found = []
@@ -37,7 +39,7 @@ def strand_orfs(strand, from_start, starts):
         run_start, i = frame, frame
         while True:
             ended = i + 3 > len(upper)
-            if ended or upper[i:i + 3] in STOPS:
+            if ended or upper[i:i + 3] in stops:
                 p = run_start
                 if from_start:
                     while p < i and upper[p:p + 3] not in starts:
@@ -52,19 +54,19 @@ def strand_orfs(strand, from_start, starts):
 
 
 def model_orfs(sequence, mode="between-stops", min_length=30, max_length=None, starts="ATG", strand="both",
-               include_stop=False, max_evalue=None, max_non_acgt=None):
+               include_stop=False, max_evalue=None, max_non_acgt=None, table=1):
     """Each ORF's values as the command writes them, in the command's order."""
     m = len(sequence)
-    starts = {codon.upper() for codon in starts.split(",")}
+    stops, table_starts, _ = genetic_code(table)
+    starts = table_starts if starts == "table" else {codon.upper() for codon in starts.split(",")}
     gc = sum(sequence.count(c) for c in "GCgc") / m if m else 0.0
-    d = 1.0 - gc
-    q = 1.0 + ((gc + 1.0) * (d * d)) * -0.125
+    q = no_stop(gc, stops)
     reverse = sequence.translate(COMPLEMENT)[::-1]
     orfs = []
     for sign, text in (("+", sequence), ("-", reverse)):
         if strand not in ("both", sign):
             continue
-        for p, e, open_five, open_three, first in strand_orfs(text, mode == "start-stop", starts):
+        for p, e, open_five, open_three, first in strand_orfs(text, mode == "start-stop", starts, stops):
             codons = (e - p) // 3
             if 3 * codons < min_length or (max_length is not None and 3 * codons > max_length):
                 continue
@@ -77,18 +79,17 @@ def model_orfs(sequence, mode="between-stops", min_length=30, max_length=None, s
                              start_codon=first, stop_codon=stop, record_length=m,
                              bases=text[p:written_end]))
     orfs.sort(key=lambda o: (o["start"], o["end"], o["strand"]))
-    if orfs:
-        keyed = [(str(i), o["codons"]) for i, o in enumerate(orfs)]
-        for o, (_, p) in zip(orfs, marlinox.calculate_run_probability(keyed, [(k, gc) for k, _ in keyed])):
-            terms = [p * (1.0 + float((m - f) // 3 - o["codons"]) * (1.0 - q)) if (m - f) // 3 >= o["codons"]
-                     else 0.0 for f in range(3)]
-            evalue = terms[0]
-            for term in terms[1:] + terms:
-                evalue = evalue + term
-            piece = sequence[o["start"]:o["end"]]
-            o.update(evalue=evalue, log10_probability=0.0 if p == 1.0 else float(o["codons"]) * math.log10(q),
-                     gc_fraction=sum(piece.count(c) for c in "GCgc") / len(piece),
-                     non_acgt=sum(c not in "ACGTacgt" for c in piece))
+    for o in orfs:
+        p = run_probability(q, gc, o["codons"], stops)
+        terms = [p * (1.0 + float((m - f) // 3 - o["codons"]) * (1.0 - q)) if (m - f) // 3 >= o["codons"]
+                 else 0.0 for f in range(3)]
+        evalue = terms[0]
+        for term in terms[1:] + terms:
+            evalue = evalue + term
+        piece = sequence[o["start"]:o["end"]]
+        o.update(evalue=evalue, log10_probability=0.0 if p == 1.0 else float(o["codons"]) * math.log10(q),
+                 gc_fraction=sum(piece.count(c) for c in "GCgc") / len(piece),
+                 non_acgt=sum(c not in "ACGTacgt" for c in piece))
     kept = [o for o in orfs if (max_evalue is None or o["evalue"] <= max_evalue)
             and (max_non_acgt is None or o["non_acgt"] <= max_non_acgt)]
     for number, o in enumerate(kept, 1):
@@ -132,7 +133,8 @@ def expected_output(records, file_name, fmt, columns=DEFAULT, header=True, **opt
                 bases = o["bases"]
                 if fmt == "protein":
                     upper = bases.upper()
-                    bases = "".join(CODE.get(upper[i:i + 3], "X") for i in range(0, len(upper) - 2, 3))
+                    code = genetic_code(options.get("table", 1))[2]
+                    bases = "".join(code.get(upper[i:i + 3], "X") for i in range(0, len(upper) - 2, 3))
                     if o["start_codon"]:
                         bases = "M" + bases[1:]
                 out.append(f">{name} {o['strand']}:{o['start']}-{o['end']} codons={o['codons']} "
@@ -198,6 +200,17 @@ def write_input(path, records, form):
                "--min-length", "3"], "gff3", None, False, dict(min_length=3, max_length=5)),
     ("fasta", ["--orfs", "between-stops", "--min-length", "3", "--max-non-acgt", "0", "--format", "bed",
                "--no-header", "-j", "1", "--batch-bytes", "1"], "bed", None, False, dict(min_length=3, max_non_acgt=0)),
+    ("fasta", ["--orfs", "between-stops", "--table", "2", "--min-length", "3", "--columns", "all"], "tsv", ALL, True,
+     dict(table=2, min_length=3)),
+    ("fastq-gzip", ["--orfs", "start-stop", "--table", "11", "--starts", "table", "--min-length", "3",
+                    "--format", "gff3"], "gff3", None, True, dict(mode="start-stop", table=11, starts="table",
+                                                                 min_length=3)),
+    ("fasta", ["--orfs", "start-stop", "--table", "4", "--min-length", "3", "--include-stop", "--format",
+               "protein"], "protein", None, True, dict(mode="start-stop", table=4, min_length=3, include_stop=True)),
+    ("fasta", ["--orfs", "between-stops", "--table", "31", "--min-length", "3", "--include-stop", "--format",
+               "protein"], "protein", None, True, dict(table=31, min_length=3, include_stop=True)),
+    ("fasta", ["--orfs", "start-stop", "--table", "22", "--starts", "table", "--min-length", "3", "--columns",
+               "all"], "tsv", ALL, True, dict(mode="start-stop", table=22, starts="table", min_length=3)),
 ])
 def test_orfs_equal_the_model(tmp_path, records, form, args, fmt, columns, header, options):
     path = tmp_path / "in put"
@@ -229,10 +242,10 @@ def lambda_fasta(tmp_path_factory):
     return path
 
 
-def getorf_set(path, tmp_path, find, minsize):
+def getorf_set(path, tmp_path, find, minsize, table=0):
     out = tmp_path / "getorf.fa"
     subprocess.run(["getorf", "-sequence", path, "-outseq", out, "-find", str(find), "-minsize", str(minsize),
-                    "-table", "0", "-auto"], check=True, capture_output=True)
+                    "-table", str(table), "-auto"], check=True, capture_output=True)
     found = set()
     for line in out.read_text().splitlines():
         if line.startswith(">"):
@@ -256,6 +269,93 @@ def test_orfs_are_getorfs(tmp_path, lambda_fasta, genome, mode, find, minsize):
     result = run("--orfs", mode, "--min-length", minsize, "--columns", "strand,start,end", "--no-header", path)
     ours = {(s, int(a), int(b)) for s, a, b in (line.split("\t") for line in result.stdout.decode().splitlines())}
     assert len(ours) > 10 and ours == getorf_set(path, tmp_path, find, minsize)
+
+
+# getorf's genetic codes; its table 0 is the standard code with ATG alone.
+EMBOSS_TABLES = [1, 2, 3, 4, 5, 6, 9, 10, 11, 12, 13, 14, 15, 16, 21, 22, 23]
+
+
+@pytest.fixture(scope="module")
+def random_genome(tmp_path_factory):
+    rng = random.Random(29)
+    path = tmp_path_factory.mktemp("random") / "random.fa"
+    sequence = "".join(rng.choices("ACGT", k=20_000))
+    # Lower case in places: a codon is read the same in either case.
+    sequence = "".join(piece.lower() if i % 3 == 1 else piece
+                       for i, piece in enumerate(sequence[k:k + 700] for k in range(0, len(sequence), 700)))
+    path.write_text(f">random\n{sequence}\n")
+    return path
+
+
+@pytest.mark.skipif(shutil.which("getorf") is None, reason="EMBOSS getorf is not installed")
+@pytest.mark.parametrize("genome, table, mode, find", [
+    *[("random", table, mode, find) for table in EMBOSS_TABLES
+      for mode, find in [("between-stops", 2), ("start-stop", 3)]],
+    ("ecoli", 2, "between-stops", 2),
+    ("ecoli", 11, "start-stop", 3),
+])
+def test_orfs_are_getorfs_under_every_code(tmp_path, random_genome, genome, table, mode, find):
+    if mode == "start-stop" and table in (3, 13):
+        pytest.skip("EMBOSS keeps NCBI's start codons of 1995 for tables 3 and 13; Biopython has today's")
+    path = random_genome
+    if genome == "ecoli":
+        packed = BENCH_DATA / "MG1655-K12.fasta.gz"
+        if not packed.exists():
+            pytest.skip(f"{packed} is not present")
+        path = tmp_path / "ecoli.fa"
+        path.write_bytes(gzip.decompress(packed.read_bytes()))
+    starts = ["--starts", "table"] if mode == "start-stop" else []
+    result = run("--orfs", mode, "--table", table, *starts, "--columns", "strand,start,end", "--no-header", path)
+    ours = {(s, int(a), int(b)) for s, a, b in (line.split("\t") for line in result.stdout.decode().splitlines())}
+    assert len(ours) > 10 and ours == getorf_set(path, tmp_path, find, 30, table)
+
+
+TABLES = [*range(1, 7), *range(9, 17), *range(21, 34)]
+
+
+@pytest.mark.parametrize("table", TABLES)
+def test_proteins_are_biopythons_translations(tmp_path, records, table):
+    seq = pytest.importorskip("Bio.Seq")
+    path = tmp_path / "in.fa"
+    # Biopython reads a codon with N as any amino acid it can stand for; the command writes X.
+    write_input(path, [(n, s) for n, s in records if "n" not in s.lower()], "fasta")
+    orfs = ["--orfs", "between-stops", "--table", table, "--min-length", "3", "--include-stop"]
+    bases = run(*orfs, "--format", "fasta", path).stdout.decode().splitlines()[1::2]
+    proteins = run(*orfs, "--format", "protein", path).stdout.decode().splitlines()[1::2]
+    stops = genetic_code(table)[0]
+    expected = []
+    with warnings.catch_warnings():
+        # Tables 27, 28 and 31 warn of their codons read by context.
+        warnings.simplefilter("ignore")
+        for orf in bases:
+            stop = orf[-3:].upper() in stops
+            expected.append(str(seq.Seq(orf[:-3] if stop else orf).translate(table=table)) + "*" * stop)
+    assert len(proteins) > 100 and proteins == expected
+
+
+def test_the_generated_codes_are_biopythons():
+    tables = pytest.importorskip("Bio.Data.CodonTable").unambiguous_dna_by_id
+    generated = (ROOT / "src" / "analysis" / "genetic_codes.cpp").read_text()
+    entries = re.findall(r'\{(\d+), "([^"]*)",\s*"(\S{64})",\s*0x(\w{16})u, 0x(\w{16})u, 0x(\w{16})u\}', generated)
+    codons = ["".join(bases) for bases in itertools.product("ACGT", repeat=3)]
+
+    def codon_set(bits):
+        return {codon for k, codon in enumerate(codons) if int(bits, 16) >> k & 1}
+
+    assert [int(number) for number, *_ in entries] == sorted(tables) == TABLES
+    for number, _, amino_acids, stops, starts, context in entries:
+        table = tables[int(number)]
+        assert codon_set(stops) == set(table.stop_codons)
+        assert codon_set(starts) == set(table.start_codons)
+        assert codon_set(context) == set(table.stop_codons) & set(table.forward_table)
+        assert dict(zip(codons, amino_acids)) == {
+            codon: "*" if codon in table.stop_codons else table.forward_table[codon] for codon in codons}
+    listed = run("--list-tables").stdout.decode().splitlines()
+    assert [int(line.split("\t")[0]) for line in listed] == TABLES
+    assert [line for line in listed if "by context" in line] == [
+        "27\tKaryorelict Nuclear (TGA: a stop or an amino acid by context; always a stop here)",
+        "28\tCondylostoma Nuclear (TAA, TAG, TGA: a stop or an amino acid by context; always a stop here)",
+        "31\tBlastocrithidia Nuclear (TAA, TAG: a stop or an amino acid by context; always a stop here)"]
 
 
 def tool(*argv, **kwargs):

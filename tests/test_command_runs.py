@@ -32,14 +32,50 @@ ALL = ["identifier", "length", "gc_fraction", "stop_free_run", "ratio", "probabi
        "strand", "frame", "start", "end", "log10_probability", "evalue", "non_acgt"]
 
 
+def genetic_code(number):
+    """(stops, starts, amino acid of each codon) of an NCBI table as Biopython has it; a codon
+    that NCBI lists among the stops is one, whatever amino acid it may also code for."""
+    if number == 1:
+        return STOPS, {"ATG"}, CODE
+    table = pytest.importorskip("Bio.Data.CodonTable").unambiguous_dna_by_id[number]
+    stops = set(table.stop_codons)
+    return stops, set(table.start_codons), {c: "*" if c in stops else table.forward_table[c] for c in CODE}
+
+
+def no_stop(gc, stops):
+    """q at GC fraction gc: for TAA, TAG, TGA the module's expression, else the stops' chances
+    summed in alphabetical order, as the command adds them."""
+    if stops == STOPS:
+        d = 1.0 - gc
+        return 1.0 + ((gc + 1.0) * (d * d)) * -0.125
+    base = {"A": (1.0 - gc) * 0.5, "C": gc * 0.5, "G": gc * 0.5, "T": (1.0 - gc) * 0.5}
+    mass = 0.0
+    for codon in sorted(stops):
+        mass = mass + base[codon[0]] * base[codon[1]] * base[codon[2]]
+    return 1.0 - mass
+
+
+def run_probability(q, gc, codons, stops):
+    """q to the codons: the module's value for TAA, TAG, TGA; else its binary exponentiation."""
+    if stops == STOPS:
+        return marlinox.calculate_run_probability([("r", codons)], [("r", gc)])[0][1]
+    result, square = (q if codons & 1 else 1.0), q
+    while codons > 1:
+        square = square * square
+        if codons & 2:
+            result = result * square
+        codons >>= 1
+    return result
+
+
 # --- the model ----------------------------------------------------------------
 
 
-def frame_runs(strand, frame):
+def frame_runs(strand, frame, stops=STOPS):
     """(start, end) of every maximal stop-free run of one frame, in order."""
     runs, run_start, i = [], frame, frame
     while True:
-        if i + 3 > len(strand) or strand[i:i + 3] in STOPS:
+        if i + 3 > len(strand) or strand[i:i + 3] in stops:
             runs.append((run_start, i))
             if i + 3 > len(strand):
                 return runs
@@ -47,27 +83,26 @@ def frame_runs(strand, frame):
         i += 3
 
 
-def located(sequence):
+def located(sequence, stops):
     """(run, strand, frame, start, end): the first longest run in scan order."""
     m = len(sequence)
     upper = sequence.upper()
     best = (0, "", "", "", "")
     for sign, strand in (("+", upper), ("-", upper.translate(COMPLEMENT)[::-1])):
         for frame in range(3):
-            for start, end in frame_runs(strand, frame):
+            for start, end in frame_runs(strand, frame, stops):
                 if (end - start) // 3 > best[0]:
                     where = (start, end) if sign == "+" else (m - end, m - start)
                     best = ((end - start) // 3, sign, frame, *where)
     return best
 
 
-def statistics_of(sequence):
+def statistics_of(sequence, stops=STOPS):
     m = len(sequence)
     gc = sum(sequence.count(c) for c in "GCgc") / m if m else 0.0
-    run, strand, frame, start, end = located(sequence)
-    d = 1.0 - gc
-    q = 1.0 + ((gc + 1.0) * (d * d)) * -0.125
-    [(_, p)] = marlinox.calculate_run_probability([("r", run)], [("r", gc)])
+    run, strand, frame, start, end = located(sequence, stops)
+    q = no_stop(gc, stops)
+    p = run_probability(q, gc, run, stops)
     terms = []
     for f in range(3):
         codons = max(0, (m - f) // 3)
@@ -95,14 +130,15 @@ def field(value):
 
 
 def expected_output(records, file_name, fmt, columns=ALL, min_run=None, max_evalue=None, max_non_acgt=None,
-                    header=True):
+                    header=True, table=1):
+    stops, _, code = genetic_code(table)
     out = []
     if header and fmt == "tsv":
         out.append("\t".join(columns) + "\n")
     if header and fmt == "gff3":
         out.append("##gff-version 3\n")
     for identifier, sequence in records:
-        values = statistics_of(sequence)
+        values = statistics_of(sequence, stops)
         values.update(identifier=identifier, file=file_name)
         run = values["stop_free_run"]
         if (min_run is not None and run < min_run) or (max_evalue is not None and values["evalue"] > max_evalue):
@@ -127,7 +163,7 @@ def expected_output(records, file_name, fmt, columns=ALL, min_run=None, max_eval
         piece = sequence[start:end] if strand == "+" else sequence[start:end].translate(COMPLEMENT)[::-1]
         if fmt == "protein":
             upper = piece.upper()
-            piece = "".join(CODE.get(upper[i:i + 3], "X") for i in range(0, len(upper), 3))
+            piece = "".join(code.get(upper[i:i + 3], "X") for i in range(0, len(upper), 3))
         out.append(f">{identifier} {strand}:{start}-{end} run={run} evalue={values['evalue']!r}\n{piece}\n")
     return "".join(out)
 
@@ -191,6 +227,15 @@ def test_output_equals_the_model(tmp_path, records, fmt, form):
         (["--min-run", "0", "--no-header"], None, 0, None, None),
         (["--max-non-acgt", "0", "--columns", "identifier,non_acgt"], ["identifier", "non_acgt"], None, None, 0),
         (["--max-non-acgt", "3", "--format", "gff3", "--no-header"], "gff3", None, None, 3),
+        # Other stops: vertebrate mitochondria, ciliates, one stop only, a stop by context.
+        (["--table", "2", "--columns", "all"], ALL, None, None, None),
+        (["--table", "6", "--format", "fasta"], "fasta", None, None, None),
+        (["--table", "14", "--max-evalue", "1", "--columns", "all"], ALL, None, 1.0, None),
+        (["--table", "23", "--format", "bed"], "bed", None, None, None),
+        (["--table", "27", "--format", "protein"], "protein", None, None, None),
+        (["--table", "5", "--format", "protein"], "protein", None, None, None),
+        # The standard stops under another table: the module's values.
+        (["--table", "11", "--columns", "all"], ALL, None, None, None),
     ],
 )
 def test_columns_and_filters(tmp_path, records, args, columns, min_run, max_evalue, max_non_acgt):
@@ -198,13 +243,15 @@ def test_columns_and_filters(tmp_path, records, args, columns, min_run, max_eval
     path.write_text("".join(f">{n}\n{s}\n" for n, s in records))
     result = run(*args, path)
     assert (result.returncode, result.stderr) == (0, b"")
+    table = int(args[args.index("--table") + 1]) if "--table" in args else 1
     if columns is None:
         expected = expected_output(records, str(path), "tsv", ALL[:6], min_run, max_evalue).split("\n", 1)[1]
     elif isinstance(columns, str):
         expected = expected_output(records, str(path), columns, min_run=min_run, max_evalue=max_evalue,
-                                   max_non_acgt=max_non_acgt, header="--no-header" not in args)
+                                   max_non_acgt=max_non_acgt, header="--no-header" not in args, table=table)
     else:
-        expected = expected_output(records, str(path), "tsv", columns, min_run, max_evalue, max_non_acgt)
+        expected = expected_output(records, str(path), "tsv", columns, min_run, max_evalue, max_non_acgt,
+                                   table=table)
     assert result.stdout.decode() == expected
 
 

@@ -15,6 +15,20 @@ double no_stop_per_codon(double gc) noexcept {
     return 1.0 + scaled;
 }
 
+double no_stop_per_codon(double gc, CodonSet stops) noexcept {
+    if (stops == kStandardStops) return no_stop_per_codon(gc);
+    // Per base of codon_index's order A, C, G, T.
+    const double strong = gc * 0.5;
+    const double weak = (1.0 - gc) * 0.5;
+    const double base[4] = {weak, strong, strong, weak};
+    double stop_mass = 0.0;
+    for (unsigned codon = 0; codon < 64; ++codon) {
+        if ((stops >> codon & 1u) == 0) continue;
+        stop_mass = stop_mass + base[codon >> 4] * base[codon >> 2 & 3u] * base[codon & 3u];
+    }
+    return 1.0 - stop_mass;
+}
+
 double no_stop_power(double q, std::uint64_t codons) noexcept {
     double result = (codons & 1u) != 0 ? q : 1.0;
     double square = q;  // q to the 2^k after k squarings

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "analysis/codon_set.hpp"
+
 namespace marlinox::analysis {
 
 // Codons of the run per byte of the sequence; 0.0 for an empty sequence.
@@ -17,8 +19,14 @@ inline double run_ratio(std::size_t run_length, std::size_t length) noexcept {
     return length == 0 ? 0.0 : static_cast<double>(run_length) / static_cast<double>(length);
 }
 
-// q, the probability that one codon drawn at GC fraction `gc` is not a stop.
+// q, the probability that one codon drawn at GC fraction `gc` is not a stop
+// (TAA, TAG, TGA).
 double no_stop_per_codon(double gc) noexcept;
+
+// q for the stop codons `stops`, each base drawn independently: G and C with
+// probability gc / 2, A and T with (1 - gc) / 2. For the standard stops,
+// exactly the value above.
+double no_stop_per_codon(double gc, CodonSet stops) noexcept;
 
 // q to the `codons`: the probability of a stop-free run that long. An explicit
 // binary exponentiation, least significant bit first, since a correctly

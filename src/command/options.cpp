@@ -35,10 +35,11 @@ constexpr const char* kFooter = R"(Columns of a record's row (the first six unle
   gc_fraction    share of the bytes that are G, C, g or c (S, N and the rest count
                  only in the length); 0.0 for an empty sequence
   stop_free_run  longest run of consecutive codons without a stop codon (TAA, TAG,
-                 TGA, after upper-casing) in any of the six reading frames
+                 TGA, after upper-casing; --table N: that code's stops) in any of
+                 the six reading frames
   ratio          stop_free_run / length; 0.0 for an empty sequence
   probability    probability that a run of that many codons holds no stop codon in a
-                 random sequence of the record's GC fraction
+                 random sequence of the record's GC fraction (G, C each gc/2)
   file           the input file's name as given ('-': standard input)
   strand, frame, start, end
                  where the longest run lies: the first in the order forward frames
@@ -52,15 +53,16 @@ constexpr const char* kFooter = R"(Columns of a record's row (the first six unle
   non_acgt       bytes other than A, C, G, T (N, IUPAC codes, gaps): runs pass
                  through them
 Floats are written as Python's repr() writes them; the first six columns are
-exactly the marlinox Python module's values for the same sequence.
+exactly the marlinox Python module's values for the same sequence, under a
+--table whose stops are TAA, TAG and TGA.
 
 Formats (--format; one line or FASTA record per record whose run is 1 or more):
   bed            BED6: identifier, start, end, run=N, score, strand; the score is
                  min(1000, max(0, round(-10 log10(evalue)))), 1000 for evalue 0.0
   fasta          '>identifier strand:start-end run=N evalue=E', then the run as its
                  strand reads it
-  protein        the same header, then the run translated (standard code; X for a
-                 codon with a byte other than A, C, G, T)
+  protein        the same header, then the run translated (by the --table code; X
+                 for a codon with a byte other than A, C, G, T)
   gff3           '##gff-version 3', then one feature of type ORF: 1-based start and
                  end, score the evalue, attributes ID=identifier_1;codons=N;
                  partial=XY;evalue=E (seqid and values percent-encoded)
@@ -70,7 +72,8 @@ ORF mode (--orfs MODE): one row per ORF of at least --min-length bases (default
   between-stops  every maximal run of whole codons without a stop in each of the
                  six frames, ended by a stop or the record's end (getorf -find 2)
   start-stop     the part of each such run from its first --starts codon on
-                 (default ATG); a run without one gives none (getorf -find 3)
+                 (default ATG; 'table': the --table code's initiation codons); a
+                 run without one gives none (getorf -find 3)
   Columns ('all' is these, in this order; the first, orf, strand, frame, start,
   end, length, partial and evalue by default):
   identifier, file
@@ -96,6 +99,11 @@ ORF mode (--orfs MODE): one row per ORF of at least --min-length bases (default
   with M); gff3 adds start_codon=XXX in start-stop. --include-stop writes an
   ORF's stop codon with it: in start, end, length, the counts and the bases.
 
+Genetic codes (--table N, getorf's -table N; --list-tables names them): 1-6,
+9-16 and 21-33. Their stops end runs and ORFs in both modes and set the
+statistics; in tables 27, 28 and 31 a codon that NCBI reads by context as a
+stop or an amino acid is always a stop (* in a protein).
+
 Exit status:
   0    every record written
   1    output could not be written, or an internal failure
@@ -111,6 +119,26 @@ the process may use), whatever the environment says; without it, the environment
 variables RAYON_NUM_THREADS or RAYON_RS_NUM_CPUS, else the processors available,
 decide.
 )";
+
+// One line per genetic code: its number and names, and the codons that it
+// reads by context as a stop or an amino acid, which stop a frame here.
+std::string table_list() {
+    std::string list;
+    for (const analysis::GeneticCode& code : analysis::genetic_codes()) {
+        list += std::to_string(code.number) + '\t' + std::string(code.name);
+        if (code.context_stops != 0) {
+            std::string codons;
+            for (unsigned codon = 0; codon < 64; ++codon) {
+                if ((code.context_stops >> codon & 1u) == 0) continue;
+                if (!codons.empty()) codons += ", ";
+                for (const unsigned shift : {4u, 2u, 0u}) codons += "ACGT"[codon >> shift & 3u];
+            }
+            list += " (" + codons + ": a stop or an amino acid by context; always a stop here)";
+        }
+        list += '\n';
+    }
+    return list;
+}
 
 std::string version_text() {
     return std::string("marlinox ") + MARLINOX_VERSION + " (" + decoder_libraries() + ")";
@@ -137,8 +165,9 @@ public:
 struct OptionTexts {
     std::string batch_bytes, threads;
     std::optional<std::string> columns, format, min_run, max_evalue, max_non_acgt;
-    std::optional<std::string> orfs, min_length, max_length, starts, strand;
+    std::optional<std::string> orfs, min_length, max_length, starts, strand, table;
     bool include_stop = false;
+    bool list_tables = false;
     bool no_header = false;
     bool no_progress = false;
 };
@@ -190,11 +219,17 @@ CLI::App& configure(CLI::App& app, std::vector<std::string>& files, OptionTexts&
         ->type_name("NT");
     app.add_option("--max-length", texts.max_length, "ORFs of at most NT bases, stop excluded (default: no limit)")
         ->type_name("NT");
-    app.add_option("--starts", texts.starts, "Start codons of start-stop, comma-separated (default ATG)")
+    app.add_option("--starts", texts.starts,
+                   "Start codons of start-stop, comma-separated (default ATG), or 'table': the --table code's")
         ->type_name("LIST");
     app.add_option("--strand", texts.strand, "ORFs on both strands (default), + or -")->type_name("STRAND");
     app.add_flag("--include-stop", texts.include_stop,
                  "An ORF's stop codon in its position, counts and sequence (never in codons)");
+    app.add_option("--table", texts.table,
+                   "Genetic code by NCBI number (default 1, the standard code): its stops end runs and ORFs, "
+                   "its amino acids translate (see --list-tables)")
+        ->type_name("N");
+    app.add_flag("--list-tables", texts.list_tables, "Print the genetic codes' numbers and names and exit");
     app.add_option("FILE", files, "Input files ('-': standard input)")->type_name("");
     return app;
 }
@@ -287,8 +322,9 @@ std::string not_bases(std::string_view text) {
     return "not a whole number of bases from 0 up: " + escaped_for_message(text);
 }
 
-// The ORF mode's options, or the one-line message of what is wrong.
-std::variant<OrfLayout, std::string> orf_layout(const OptionTexts& texts) {
+// The ORF mode's options under the genetic code `code`, or the one-line
+// message of what is wrong.
+std::variant<OrfLayout, std::string> orf_layout(const OptionTexts& texts, const analysis::GeneticCode& code) {
     OrfLayout orfs;
     if (*texts.orfs == "start-stop") {
         orfs.rules.from_start = true;
@@ -313,10 +349,12 @@ std::variant<OrfLayout, std::string> orf_layout(const OptionTexts& texts) {
         if (!parsed) return "--max-length: " + not_bases(*texts.max_length);
         orfs.rules.max_codons = codons_of(*parsed);
     }
+    orfs.rules.stop_codons = code.stops;
     orfs.rules.start_codons = std::uint64_t{1} << analysis::codon_index(reinterpret_cast<const unsigned char*>("ATG"));
     if (texts.starts) {
         if (!orfs.rules.from_start) return "--starts applies to --orfs start-stop only";
-        const std::optional<std::uint64_t> codons = parse_start_codons(*texts.starts);
+        const std::optional<std::uint64_t> codons =
+            *texts.starts == "table" ? code.starts : parse_start_codons(*texts.starts);
         if (!codons) {
             return "--starts: not a comma-separated list of codons of A, C, G, T: " +
                    escaped_for_message(*texts.starts);
@@ -353,8 +391,17 @@ std::variant<Layout, std::string> output_layout(const OptionTexts& texts) {
                    "' (formats: tsv, bed, fasta, protein, gff3)";
         layout.format = *format;
     }
+    if (texts.table) {
+        const std::optional<std::uint64_t> number = parse_count(*texts.table);
+        if (!number) return "--table: not a table number: " + escaped_for_message(*texts.table) + " (see --list-tables)";
+        if (*number == 0) return "--table: no table 0 (getorf's table 0 is --table 1 with the default --starts ATG)";
+        layout.code = *number <= std::numeric_limits<unsigned>::max()
+                          ? analysis::genetic_code(static_cast<unsigned>(*number))
+                          : nullptr;
+        if (layout.code == nullptr) return "--table: no table " + *texts.table + " (see --list-tables)";
+    }
     if (texts.orfs) {
-        std::variant<OrfLayout, std::string> orfs = orf_layout(texts);
+        std::variant<OrfLayout, std::string> orfs = orf_layout(texts, *layout.code);
         if (const std::string* message = std::get_if<std::string>(&orfs)) return *message;
         layout.orfs = std::get<OrfLayout>(orfs);
     } else if (const std::optional<std::string_view> option = orf_option_without_orfs(texts)) {
@@ -461,6 +508,10 @@ std::variant<Settings, int> parse_command_line(int argc, char** argv) {
         // The message may quote an argument, a file name with a line end among them.
         report_error(escaped_for_message(error.what()) + " (see marlinox --help)");
         return kExitBadInput;
+    }
+    if (texts.list_tables) {
+        (void)write_all(1, table_list());
+        return kExitOk;
     }
     if (!texts.batch_bytes.empty()) settings.batch_bytes = *parse_size(texts.batch_bytes);
     if (app.count("--threads") != 0) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/genetic_codes.hpp"
 #include "analysis/orf_scan.hpp"
 
 namespace marlinox::command {
@@ -55,6 +56,8 @@ struct Layout {
     std::optional<std::uint64_t> min_run;
     std::optional<double> max_evalue;
     std::optional<std::uint64_t> max_non_acgt;
+    // Its stops end runs and ORFs in both modes; its amino acids translate.
+    const analysis::GeneticCode* code = analysis::genetic_code(1);
     // The ORF mode; one row per record without it.
     std::optional<OrfLayout> orfs;
     // Per input file, as the file column writes it.

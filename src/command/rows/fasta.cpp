@@ -23,19 +23,16 @@ constexpr std::array<char, 256> kComplement = [] {
     return table;
 }();
 
-// Index 0..3 of T, C, A, G in either case; 4 for any other byte.
+// Index 0..3 of A, C, G, T in either case (codon_index's); 4 for any other byte.
 constexpr std::array<std::uint8_t, 256> kBase = [] {
     std::array<std::uint8_t, 256> table{};
     table.fill(4);
-    for (const auto [letter, index] : {std::pair{'T', 0}, {'C', 1}, {'A', 2}, {'G', 3}}) {
+    for (const auto [letter, index] : {std::pair{'A', 0}, {'C', 1}, {'G', 2}, {'T', 3}}) {
         table[static_cast<unsigned char>(letter)] = static_cast<std::uint8_t>(index);
         table[static_cast<unsigned char>(letter | 0x20)] = static_cast<std::uint8_t>(index);
     }
     return table;
 }();
-
-// The standard code, first base slowest, each base in the order T, C, A, G.
-constexpr std::string_view kStandardCode = "FFLLSSSSYY**CC*WLLLLPPPPHHQQRRRRIIIMTTTTNNKKSSRRVVVVAAAADDEEGGGG";
 
 // Bytes [start, end) of `sequence` as the strand reads them, then a line end,
 // written at the end of `out` in room made for exactly that.
@@ -53,17 +50,18 @@ void append_strand_line(std::string& out, std::string_view sequence, std::size_t
     *to = '\n';
 }
 
-char amino_acid(char first, char second, char third) noexcept {
+char amino_acid(std::string_view amino_acids, char first, char second, char third) noexcept {
     const unsigned a = kBase[static_cast<unsigned char>(first)];
     const unsigned b = kBase[static_cast<unsigned char>(second)];
     const unsigned c = kBase[static_cast<unsigned char>(third)];
-    return (a | b | c) > 3 ? 'X' : kStandardCode[16 * a + 4 * b + c];
+    return (a | b | c) > 3 ? 'X' : amino_acids[16 * a + 4 * b + c];
 }
 
 // The whole codons of bytes [start, end) as the strand reads them,
-// translated, then a line end; `first_as_m`: the first codon gives M.
+// translated by `amino_acids`, then a line end; `first_as_m`: the first codon
+// gives M.
 void append_protein_line(std::string& out, std::string_view sequence, std::size_t start, std::size_t end,
-                         bool reverse, bool first_as_m) {
+                         bool reverse, std::string_view amino_acids, bool first_as_m) {
     const std::size_t codons = (end - start) / 3;
     const std::size_t at = out.size();
     out.resize(at + codons + 1);
@@ -72,12 +70,12 @@ void append_protein_line(std::string& out, std::string_view sequence, std::size_
     for (std::size_t k = 0; k < codons; ++k) {
         if (reverse) {
             const char* codon = bytes + end - 3 * (k + 1);
-            *to++ = amino_acid(kComplement[static_cast<unsigned char>(codon[2])],
+            *to++ = amino_acid(amino_acids, kComplement[static_cast<unsigned char>(codon[2])],
                                kComplement[static_cast<unsigned char>(codon[1])],
                                kComplement[static_cast<unsigned char>(codon[0])]);
         } else {
             const char* codon = bytes + start + 3 * k;
-            *to++ = amino_acid(codon[0], codon[1], codon[2]);
+            *to++ = amino_acid(amino_acids, codon[0], codon[1], codon[2]);
         }
     }
     if (first_as_m && codons != 0) out[at] = 'M';
@@ -135,9 +133,10 @@ void append_run_fasta(std::string& out, std::string_view identifier, std::string
 }
 
 void append_run_protein(std::string& out, std::string_view identifier, std::string_view sequence,
-                        const RecordValues& values) {
+                        const RecordValues& values, std::string_view amino_acids) {
     append_run_header(out, identifier, values);
-    append_protein_line(out, sequence, values.located.start, values.located.end, values.located.reverse, false);
+    append_protein_line(out, sequence, values.located.start, values.located.end, values.located.reverse,
+                        amino_acids, false);
 }
 
 void append_orf_fasta(std::string& out, const OrfValues& orf) {
@@ -148,7 +147,7 @@ void append_orf_fasta(std::string& out, const OrfValues& orf) {
 void append_orf_protein(std::string& out, const OrfValues& orf) {
     append_orf_header(out, orf);
     append_protein_line(out, orf.record().sequence, orf.start(), orf.end(), orf.orf().reverse,
-                        orf.record().from_start);
+                        orf.record().amino_acids, orf.record().from_start);
 }
 
 std::size_t run_fasta_bound(std::size_t identifier_length, std::size_t sequence_length) noexcept {

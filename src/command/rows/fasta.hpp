@@ -18,18 +18,19 @@ namespace marlinox::command {
 void append_run_fasta(std::string& out, std::string_view identifier, std::string_view sequence,
                       const RecordValues& values);
 
-// The same header, then the run's codons translated with the standard genetic
-// code (NCBI table 1) after upper-casing; a codon with a byte other than A, C,
-// G or T gives X.
+// The same header, then the run's codons translated after upper-casing by
+// `amino_acids` (a genetic code's, in codon_index order); a codon with a byte
+// other than A, C, G or T gives X.
 void append_run_protein(std::string& out, std::string_view identifier, std::string_view sequence,
-                        const RecordValues& values);
+                        const RecordValues& values, std::string_view amino_acids);
 
 // ">{identifier}_{orf} {strand}:{start}-{end} codons={L} partial={XY}
 // evalue={E}", then the ORF's bytes as a run's are written.
 void append_orf_fasta(std::string& out, const OrfValues& orf);
 
 // The same header, then the ORF translated as a run is, except that the first
-// codon of a start-stop ORF gives M whatever start codon it is.
+// codon of a start-stop ORF gives M whatever start codon it is; the amino
+// acids are the record's code's.
 void append_orf_protein(std::string& out, const OrfValues& orf);
 
 // The longest record either writes for an identifier and a sequence of these

@@ -38,7 +38,7 @@ struct Unit {
 OrfRecord orf_record(const Batch& batch, const Layout& layout, std::size_t record, double no_stop) {
     const RecordSpan& span = batch.records[record];
     return {batch.identifier(span), layout.file_names[span.file], batch.sequence(span), no_stop,
-            layout.orfs->rules.from_start, layout.orfs->include_stop};
+            layout.orfs->rules.from_start, layout.orfs->include_stop, layout.code->amino_acids};
 }
 
 bool kept(const Layout& layout, const OrfValues& orf) {
@@ -55,7 +55,7 @@ RangeOrfs find_range_orfs(const Batch& batch, const Layout& layout, const Record
         found.first_orf.push_back(first);
         const std::string_view sequence = batch.sequence(batch.records[i]);
         const std::size_t gc_bytes = analysis::find_orfs(sequence, layout.orfs->rules, found.orfs);
-        found.no_stop.push_back(record_no_stop(sequence.size(), gc_bytes));
+        found.no_stop.push_back(record_no_stop(sequence.size(), gc_bytes, layout.orfs->rules.stop_codons));
         if (layout.orfs->include_stop) {
             // Ordered as written: a stop codon moves an ORF's end (on '-', its start).
             const auto key = [&](const analysis::Orf& orf) {

@@ -25,8 +25,8 @@ char upper_complement(char c) noexcept {
 
 }  // namespace
 
-double record_no_stop(std::size_t length, std::size_t gc_bytes) noexcept {
-    return analysis::no_stop_per_codon(analysis::gc_fraction(gc_bytes, length));
+double record_no_stop(std::size_t length, std::size_t gc_bytes, analysis::CodonSet stops) noexcept {
+    return analysis::no_stop_per_codon(analysis::gc_fraction(gc_bytes, length), stops);
 }
 
 std::size_t count_non_acgt(std::string_view bytes) noexcept {

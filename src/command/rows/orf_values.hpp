@@ -19,12 +19,13 @@ struct OrfRecord {
     double no_stop = 1.0;  // q at the record's GC fraction
     bool from_start = false;
     bool include_stop = false;
-
+    // Of the genetic code, in codon_index order.
+    std::string_view amino_acids;
 };
 
 // q at the GC fraction of a whole record of `length` bytes with `gc_bytes`
-// G or C, as the record mode computes it.
-double record_no_stop(std::size_t length, std::size_t gc_bytes) noexcept;
+// G or C for the stop codons `stops`, as the record mode computes it.
+double record_no_stop(std::size_t length, std::size_t gc_bytes, analysis::CodonSet stops) noexcept;
 
 // Forward-strand positions of the bytes written of `orf`: its codons, and the
 // stop codon after them when `include_stop` and there is one.

@@ -45,14 +45,14 @@ std::vector<RecordRange> cut_ranges(const Batch& batch, std::size_t threads) {
 
 void append_record(std::string& out, const Layout& layout, bool locate, std::string_view file,
                    std::string_view identifier, std::string_view sequence) {
-    const RecordValues values = record_values(sequence, locate);
+    const RecordValues values = record_values(sequence, locate, layout.code->stops);
     if (!kept(layout, values)) return;
     if (layout.format != Format::tsv && values.stop_free_run() == 0) return;
     switch (layout.format) {
         case Format::tsv: append_tsv_row(out, layout.columns, identifier, file, values); break;
         case Format::bed: append_bed_line(out, identifier, values); break;
         case Format::fasta: append_run_fasta(out, identifier, sequence, values); break;
-        case Format::protein: append_run_protein(out, identifier, sequence, values); break;
+        case Format::protein: append_run_protein(out, identifier, sequence, values, layout.code->amino_acids); break;
         case Format::gff3: append_run_gff3(out, identifier, values); break;
     }
 }

@@ -32,26 +32,27 @@ struct RecordValues {
     double evalue() const noexcept { return analysis::run_evalue(located.run, length, no_stop, probability); }
 };
 
-// `locate`: find where the run lies, in the same scan that measures it. The
-// command's sequences are ASCII (the reader refuses any other byte).
-inline RecordValues record_values(std::string_view sequence, bool locate) {
+// `locate`: find where the run lies, in the same scan that measures it; runs
+// end at the codons of `stops`. The command's sequences are ASCII (the reader
+// refuses any other byte).
+inline RecordValues record_values(std::string_view sequence, bool locate, analysis::CodonSet stops) {
     RecordValues values;
     values.length = sequence.size();
     if (locate) {
-        const std::optional<analysis::LocatedRun> located = analysis::locate_stop_free_run_if_ascii(sequence);
+        const std::optional<analysis::LocatedRun> located = analysis::locate_stop_free_run_if_ascii(sequence, stops);
         if (!located) fail("a sequence with a byte from 0x80 up reached the located scan");
         values.located = *located;
         // The same count as the GC kernel's, taken in the located scan's pass.
         values.gc_fraction = analysis::gc_fraction(located->gc_bytes, values.length);
     } else {
         // One pass for both; the same counts as the GC and run kernels'.
-        const std::optional<analysis::RunAndGc> scanned = analysis::stop_free_run_and_gc_if_ascii(sequence);
+        const std::optional<analysis::RunAndGc> scanned = analysis::stop_free_run_and_gc_if_ascii(sequence, stops);
         if (!scanned) fail("a sequence with a byte from 0x80 up reached the stop scan");
         values.gc_fraction = analysis::gc_fraction(scanned->gc_bytes, values.length);
         values.located.run = scanned->run;
     }
     values.ratio = analysis::run_ratio(values.located.run, values.length);
-    values.no_stop = analysis::no_stop_per_codon(values.gc_fraction);
+    values.no_stop = analysis::no_stop_per_codon(values.gc_fraction, stops);
     values.probability = analysis::no_stop_power(values.no_stop, values.located.run);
     return values;
 }
