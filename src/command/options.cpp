@@ -393,7 +393,8 @@ std::variant<Layout, std::string> output_layout(const OptionTexts& texts) {
     }
     if (texts.table) {
         const std::optional<std::uint64_t> number = parse_count(*texts.table);
-        if (!number) return "--table: not a table number: " + escaped_for_message(*texts.table) + " (see --list-tables)";
+        if (!number)
+            return "--table: not a table number: " + escaped_for_message(*texts.table) + " (see --list-tables)";
         if (*number == 0) return "--table: no table 0 (getorf's table 0 is --table 1 with the default --starts ATG)";
         layout.code = *number <= std::numeric_limits<unsigned>::max()
                           ? analysis::genetic_code(static_cast<unsigned>(*number))
