@@ -151,8 +151,8 @@ def test_default_input_is_the_shipped_lambda_genome_and_matches_the_model():
     assert result.stdout == HEADER + model_row("gi|9626243|ref|NC_001416.1|", genome())
 
 
-def make_lambda_reads():
-    loader_spec = importlib.util.spec_from_file_location("make_lambda_reads", DATA / "make_lambda_reads.py")
+def sample_script(name):
+    loader_spec = importlib.util.spec_from_file_location(name, DATA / f"{name}.py")
     module = importlib.util.module_from_spec(loader_spec)
     loader_spec.loader.exec_module(module)
     return module
@@ -161,7 +161,8 @@ def make_lambda_reads():
 @pytest.mark.parametrize("name, content", [
     ("`lambda_virus.fa.gz`", lambda: (DATA / "lambda_virus.fa.gz").read_bytes()),
     # The sample reads are what their script makes, and the README records that text.
-    ("the decompressed FASTQ text", lambda: make_lambda_reads().reads().encode()),
+    ("the decompressed FASTQ text", lambda: sample_script("make_lambda_reads").reads().encode()),
+    ("`mito_example.fa`", lambda: sample_script("make_mito_example").fasta().encode()),
 ])
 def test_shipped_data_matches_the_recorded_checksum(name, content):
     readme = (DATA / "README.md").read_text()
@@ -170,6 +171,8 @@ def test_shipped_data_matches_the_recorded_checksum(name, content):
     assert hashlib.sha256(content()).hexdigest() == recorded[1]
     if "FASTQ" in name:
         assert gzip.decompress((DATA / "lambda_reads.fq.gz").read_bytes()) == content()
+    if "mito" in name:
+        assert (DATA / "mito_example.fa").read_bytes() == content()
 
 
 # ---------------------------------------------------------------------------
