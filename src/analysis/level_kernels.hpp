@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "analysis/codon_set.hpp"
 #include "analysis/scan_level.hpp"
 
 #if defined(__ARM_NEON) || (defined(__arm__) && defined(__ARM_FP) && !defined(__clang__))
@@ -62,6 +63,9 @@ struct LetterMasks {
 using CountGcKernel = std::size_t (*)(const unsigned char* bytes, std::size_t n) noexcept;
 using StopScanKernel = AsciiScan (*)(std::string_view sequence) noexcept;
 using LocatedScanKernel = LocatedScan (*)(std::string_view sequence) noexcept;
+// The same scans with the stops of `stops` rather than TAA, TAG and TGA.
+using SetScanKernel = AsciiScan (*)(std::string_view sequence, CodonSet stops) noexcept;
+using LocatedSetScanKernel = LocatedScan (*)(std::string_view sequence, CodonSet stops) noexcept;
 // The masks of `blocks` whole blocks of 64 bytes from `bytes`, into `out`.
 using LetterMasksKernel = void (*)(const unsigned char* bytes, std::size_t blocks, LetterMasks* out) noexcept;
 
@@ -72,6 +76,8 @@ struct LevelKernels {
     StopScanKernel stop_scan_with_gc;
     LocatedScanKernel located_scan;
     LetterMasksKernel letter_masks;
+    SetScanKernel set_scan_with_gc;
+    LocatedSetScanKernel located_set_scan;
 };
 
 // The row of `level`; the portable one for a level this build lacks.
@@ -85,6 +91,8 @@ AsciiScan stop_scan_portable(std::string_view sequence) noexcept;
 AsciiScan stop_scan_with_gc_portable(std::string_view sequence) noexcept;
 LocatedScan located_scan_portable(std::string_view sequence) noexcept;
 void letter_masks_portable(const unsigned char* bytes, std::size_t blocks, LetterMasks* out) noexcept;
+AsciiScan set_scan_with_gc_portable(std::string_view sequence, CodonSet stops) noexcept;
+LocatedScan located_set_scan_portable(std::string_view sequence, CodonSet stops) noexcept;
 #if defined(__x86_64__)
 std::size_t count_gc_sse2(const unsigned char* bytes, std::size_t n) noexcept;
 AsciiScan stop_scan_sse2(std::string_view sequence) noexcept;

@@ -5,6 +5,7 @@
 #include <bit>
 #include <limits>
 
+#include "analysis/codon_windows.hpp"
 #include "analysis/level_kernels.hpp"
 
 namespace marlinox::analysis {
@@ -25,27 +26,6 @@ constexpr std::array<unsigned char, 256> kBaseCode = [] {
 
 constexpr unsigned kA = 0, kC = 1, kG = 2, kT = 3;
 
-// A codon as the letters of its three bytes (0 to 3: A, C, G, T).
-struct Codon {
-    unsigned first, second, third;
-};
-
-// The start codons of OrfRules::start_codons, as read on each strand.
-struct StartCodons {
-    std::array<Codon, 64> forward{}, reverse{};
-    std::size_t count = 0;
-
-    explicit StartCodons(std::uint64_t bits) noexcept {
-        for (unsigned codon = 0; codon < 64; ++codon) {
-            if (((bits >> codon) & 1u) == 0) continue;
-            const unsigned first = codon >> 4, second = (codon >> 2) & 3u, third = codon & 3u;
-            forward[count] = {first, second, third};
-            reverse[count] = {3 - third, 3 - second, 3 - first};
-            ++count;
-        }
-    }
-};
-
 // Bit i of each mask: whether the window at i holds that codon on that strand.
 struct BlockEvents {
     std::uint64_t forward_stops = 0, reverse_stops = 0, forward_starts = 0, reverse_starts = 0;
@@ -53,27 +33,26 @@ struct BlockEvents {
 
 // The events of the 64 windows of a block from the letters of its bytes and
 // of the next block's (a window reaches two bytes past its start).
-template <bool with_starts>
-[[gnu::always_inline]] inline BlockEvents block_events(const LetterMasks& here, const LetterMasks& next, const StartCodons& starts) noexcept {
-    std::array<std::array<std::uint64_t, 4>, 3> at;  // [byte of the window][letter]
-    const std::array<std::uint64_t, 4> letters{here.a, here.c, here.g, here.t};
-    const std::array<std::uint64_t, 4> following{next.a, next.c, next.g, next.t};
-    for (unsigned letter = 0; letter < 4; ++letter) {
-        at[0][letter] = letters[letter];
-        at[1][letter] = (letters[letter] >> 1) | (following[letter] << 63);
-        at[2][letter] = (letters[letter] >> 2) | (following[letter] << 62);
-    }
+// `standard_stops`: the stops are TAA, TAG and TGA, whose fixed expression is
+// shorter than the terms of an arbitrary set.
+template <bool with_starts, bool standard_stops>
+[[gnu::always_inline]] inline BlockEvents block_events(const LetterMasks& here, const LetterMasks& next,
+                                                       const StrandCodons& starts, const StrandCodons& stops) noexcept {
+    const WindowLetters at = window_letters({here.a, here.c, here.g, here.t}, {next.a, next.c, next.g, next.t});
     BlockEvents out;
-    // TAA, TAG, TGA forward; TTA, CTA, TCA (their reverse complements) reverse.
-    out.forward_stops = at[0][kT] & ((at[1][kA] & (at[2][kA] | at[2][kG])) | (at[1][kG] & at[2][kA]));
-    out.reverse_stops = at[2][kA] & ((at[1][kT] & (at[0][kT] | at[0][kC])) | (at[1][kC] & at[0][kT]));
+    if constexpr (standard_stops) {
+        // TAA, TAG, TGA forward; TTA, CTA, TCA (their reverse complements) reverse.
+        out.forward_stops = at[0][kT] & ((at[1][kA] & (at[2][kA] | at[2][kG])) | (at[1][kG] & at[2][kA]));
+        out.reverse_stops = at[2][kA] & ((at[1][kT] & (at[0][kT] | at[0][kC])) | (at[1][kC] & at[0][kT]));
+    } else {
+        const CodonHits hits = codon_hits(at, stops);
+        out.forward_stops = hits.forward;
+        out.reverse_stops = hits.reverse;
+    }
     if constexpr (with_starts) {
-        for (std::size_t k = 0; k < starts.count; ++k) {
-            const Codon& f = starts.forward[k];
-            const Codon& r = starts.reverse[k];
-            out.forward_starts |= at[0][f.first] & at[1][f.second] & at[2][f.third];
-            out.reverse_starts |= at[0][r.first] & at[1][r.second] & at[2][r.third];
-        }
+        const CodonHits hits = codon_hits(at, starts);
+        out.forward_starts = hits.forward;
+        out.reverse_starts = hits.reverse;
     }
     return out;
 }
@@ -277,10 +256,11 @@ void cut_long_runs(const BlockEvents& found, std::size_t block, OrfCutter& cutte
 
 // The ORFs into `lists`; returns the bytes that are G or C, counted from the
 // same letter masks.
-template <bool with_starts, bool long_runs_only>
+template <bool with_starts, bool long_runs_only, bool standard_stops>
 std::size_t scan(const unsigned char* bytes, std::size_t length, const OrfRules& rules, LetterMasksKernel kernel,
                  std::array<std::vector<Orf>, 6>& lists) {
-    const StartCodons starts(with_starts ? rules.start_codons : 0);
+    const StrandCodons starts(with_starts ? rules.start_codons : 0);
+    const StrandCodons stops(standard_stops ? 0 : rules.stop_codons);
     OrfCutter cutter(length, rules, lists);
     Frames frames;
     std::size_t gc = 0;
@@ -295,7 +275,7 @@ std::size_t scan(const unsigned char* bytes, std::size_t length, const OrfRules&
         for (std::size_t k = 0; k < in_chunk; ++k) {
             const std::size_t block = 64 * (chunk + k);
             gc += static_cast<std::size_t>(std::popcount(letters[k].g | letters[k].c));
-            BlockEvents found = block_events<with_starts>(letters[k], letters[k + 1], starts);
+            BlockEvents found = block_events<with_starts, standard_stops>(letters[k], letters[k + 1], starts, stops);
             if (windows - block < 64) {
                 const std::uint64_t inside = below(static_cast<unsigned>(windows - block));
                 found.forward_stops &= inside;
@@ -323,6 +303,20 @@ std::size_t scan(const unsigned char* bytes, std::size_t length, const OrfRules&
     return gc;
 }
 
+// The scan that `rules` ask for.
+template <bool standard_stops>
+std::size_t scan_by_rules(const unsigned char* bytes, std::size_t length, const OrfRules& rules,
+                          LetterMasksKernel kernel, std::array<std::vector<Orf>, 6>& lists) {
+    // Two stops of one frame in one block are at most 63 bytes apart.
+    const bool long_runs_only = rules.min_codons > 20;
+    if (rules.from_start) {
+        return long_runs_only ? scan<true, true, standard_stops>(bytes, length, rules, kernel, lists)
+                              : scan<true, false, standard_stops>(bytes, length, rules, kernel, lists);
+    }
+    return long_runs_only ? scan<false, true, standard_stops>(bytes, length, rules, kernel, lists)
+                          : scan<false, false, standard_stops>(bytes, length, rules, kernel, lists);
+}
+
 }  // namespace
 
 int codon_index(const unsigned char* codon) noexcept {
@@ -346,16 +340,9 @@ std::size_t find_orfs(std::string_view sequence, const OrfRules& rules, std::vec
     // Kept per thread: most records are short, and their lists are small.
     thread_local std::array<std::vector<Orf>, 6> lists;
     for (auto& list : lists) list.clear();
-    // Two stops of one frame in one block are at most 63 bytes apart.
-    const bool long_runs_only = rules.min_codons > 20;
-    std::size_t gc;
-    if (rules.from_start) {
-        gc = long_runs_only ? scan<true, true>(bytes, sequence.size(), rules, kernel, lists)
-                            : scan<true, false>(bytes, sequence.size(), rules, kernel, lists);
-    } else {
-        gc = long_runs_only ? scan<false, true>(bytes, sequence.size(), rules, kernel, lists)
-                            : scan<false, false>(bytes, sequence.size(), rules, kernel, lists);
-    }
+    const std::size_t gc = rules.stop_codons == kStandardStops
+                               ? scan_by_rules<true>(bytes, sequence.size(), rules, kernel, lists)
+                               : scan_by_rules<false>(bytes, sequence.size(), rules, kernel, lists);
     merge_lists(lists, out);
     // A long record's lists are not kept for the short ones after it.
     for (auto& list : lists) {

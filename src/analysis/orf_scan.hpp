@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/codon_set.hpp"
 #include "analysis/scan_level.hpp"
 
 namespace marlinox::analysis {
@@ -22,8 +23,10 @@ struct OrfRules {
     // false: every maximal stop-free run; true: each run from its first start
     // codon to its end, and nothing for a run without one.
     bool from_start = false;
-    // The start codons, one bit per codon of A, C, G, T (codon_index).
-    std::uint64_t start_codons = 0;
+    // The start codons.
+    CodonSet start_codons = 0;
+    // The codons that end a run.
+    CodonSet stop_codons = kStandardStops;
     bool forward = true;
     bool reverse = true;
 };
@@ -43,11 +46,6 @@ struct Orf {
     std::size_t codons() const noexcept { return (end - start) / 3; }
     bool operator==(const Orf&) const = default;
 };
-
-// The codon's bit in OrfRules::start_codons: A, C, G, T as 0 to 3, first base
-// most significant; -1 for a codon with any other byte. Lower case counts as
-// upper case.
-int codon_index(const unsigned char* codon) noexcept;
 
 // Appends every ORF of `sequence` kept by `rules` to `out`, ordered by start,
 // then end, then forward before reverse. Returns the bytes of `sequence` that

@@ -49,22 +49,23 @@ const Levels& levels() noexcept {
 }
 
 constexpr LevelKernels kPortable{count_gc_portable, stop_scan_portable, stop_scan_with_gc_portable,
-                                 located_scan_portable, letter_masks_portable};
+                                 located_scan_portable, letter_masks_portable, set_scan_with_gc_portable,
+                                 located_set_scan_portable};
 #if defined(__x86_64__)
 constexpr LevelKernels kSse2{count_gc_sse2, stop_scan_sse2, stop_scan_with_gc_sse2, located_scan_sse2,
-                             letter_masks_sse2};
+                             letter_masks_sse2, set_scan_with_gc_portable, located_set_scan_portable};
 constexpr LevelKernels kAvx2{count_gc_avx2, stop_scan_avx2, stop_scan_with_gc_avx2, located_scan_avx2,
-                             letter_masks_avx2};
+                             letter_masks_avx2, set_scan_with_gc_portable, located_set_scan_portable};
 constexpr LevelKernels kAvx512{count_gc_avx512, stop_scan_avx512, stop_scan_with_gc_avx512, located_scan_avx512,
-                               letter_masks_avx512};
+                               letter_masks_avx512, set_scan_with_gc_portable, located_set_scan_portable};
 // Byte permutes find the stops alone; the scans that count letters need the
 // letter compares anyway, so they are the avx512 level's.
 constexpr LevelKernels kAvx512Vbmi{count_gc_avx512, stop_scan_avx512vbmi, stop_scan_with_gc_avx512,
-                                   located_scan_avx512, letter_masks_avx512};
+                                   located_scan_avx512, letter_masks_avx512, set_scan_with_gc_portable, located_set_scan_portable};
 #endif
 #if defined(MARLINOX_HAVE_NEON)
 constexpr LevelKernels kNeon{count_gc_neon, stop_scan_neon, stop_scan_with_gc_neon, located_scan_neon,
-                             letter_masks_neon};
+                             letter_masks_neon, set_scan_with_gc_portable, located_set_scan_portable};
 #endif
 
 }  // namespace

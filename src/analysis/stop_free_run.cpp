@@ -197,6 +197,28 @@ std::optional<LocatedRun> locate_stop_free_run_if_ascii(std::string_view sequenc
     return located_if_ascii(kernels_for(level).located_scan(sequence), sequence.size());
 }
 
+std::optional<RunAndGc> stop_free_run_and_gc_if_ascii(std::string_view sequence, CodonSet stops) noexcept {
+    if (stops == kStandardStops) return stop_free_run_and_gc_if_ascii(sequence);
+    return run_and_gc_if_ascii(selected_kernels().set_scan_with_gc(sequence, stops));
+}
+
+std::optional<RunAndGc> stop_free_run_and_gc_if_ascii(std::string_view sequence, CodonSet stops,
+                                                      ScanLevel level) noexcept {
+    if (stops == kStandardStops) return stop_free_run_and_gc_if_ascii(sequence, level);
+    return run_and_gc_if_ascii(kernels_for(level).set_scan_with_gc(sequence, stops));
+}
+
+std::optional<LocatedRun> locate_stop_free_run_if_ascii(std::string_view sequence, CodonSet stops) noexcept {
+    if (stops == kStandardStops) return locate_stop_free_run_if_ascii(sequence);
+    return located_if_ascii(selected_kernels().located_set_scan(sequence, stops), sequence.size());
+}
+
+std::optional<LocatedRun> locate_stop_free_run_if_ascii(std::string_view sequence, CodonSet stops,
+                                                        ScanLevel level) noexcept {
+    if (stops == kStandardStops) return locate_stop_free_run_if_ascii(sequence, level);
+    return located_if_ascii(kernels_for(level).located_set_scan(sequence, stops), sequence.size());
+}
+
 std::size_t calculate_stop_free_run_single(std::string_view sequence) {
     if (const std::optional<std::size_t> run = stop_free_run_if_ascii(sequence)) return *run;
     return stop_free_run_literal(sequence);

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "analysis/codon_set.hpp"
 #include "analysis/scan_level.hpp"
 
 namespace marlinox::analysis {
@@ -48,6 +49,11 @@ struct RunAndGc {
 };
 std::optional<RunAndGc> stop_free_run_and_gc_if_ascii(std::string_view sequence) noexcept;
 std::optional<RunAndGc> stop_free_run_and_gc_if_ascii(std::string_view sequence, ScanLevel level) noexcept;
+// The same with the codons of `stops` as the stops; for kStandardStops the
+// forms above.
+std::optional<RunAndGc> stop_free_run_and_gc_if_ascii(std::string_view sequence, CodonSet stops) noexcept;
+std::optional<RunAndGc> stop_free_run_and_gc_if_ascii(std::string_view sequence, CodonSet stops,
+                                                      ScanLevel level) noexcept;
 
 // Where the longest stop-free run lies, found by the same scan that measures
 // it. Among the runs of that length, the first in the order forward frames 0,
@@ -74,6 +80,11 @@ struct LocatedRun {
 // runs the given instruction set, as stop_free_run_if_ascii's does.
 std::optional<LocatedRun> locate_stop_free_run_if_ascii(std::string_view sequence) noexcept;
 std::optional<LocatedRun> locate_stop_free_run_if_ascii(std::string_view sequence, ScanLevel level) noexcept;
+// The same with the codons of `stops` as the stops (same order among equal
+// runs, same counts); for kStandardStops the forms above.
+std::optional<LocatedRun> locate_stop_free_run_if_ascii(std::string_view sequence, CodonSet stops) noexcept;
+std::optional<LocatedRun> locate_stop_free_run_if_ascii(std::string_view sequence, CodonSet stops,
+                                                        ScanLevel level) noexcept;
 
 // Whether every byte of `text` is below 0x80; eight bytes at a time.
 inline bool is_ascii(std::string_view text) noexcept {

@@ -273,26 +273,27 @@ MX_INLINE auto grouped_scan(std::string_view sequence, Detector& detect) noexcep
     }
 }
 
-// A level's three entries on its detector template (one instance per Count):
-// the plain scan; the plain scan with the G and C bytes counted (a text
-// shorter than a codon has no block to count them in); the located scan.
-template <template <Count> class Detector>
-MX_INLINE AsciiScan plain_scan(std::string_view sequence) noexcept {
-    Detector<Count::none> detect;
+// A level's three entries on its detector template (one instance per Count),
+// built from `args` (a detector for a stop set takes the set): the plain scan;
+// the plain scan with the G and C bytes counted (a text shorter than a codon
+// has no block to count them in); the located scan.
+template <template <Count> class Detector, class... Args>
+MX_INLINE AsciiScan plain_scan(std::string_view sequence, Args... args) noexcept {
+    Detector<Count::none> detect(args...);
     return grouped_scan<false>(sequence, detect);
 }
 
-template <template <Count> class Detector>
-MX_INLINE AsciiScan scan_with_gc(std::string_view sequence) noexcept {
-    Detector<Count::gc> detect;
+template <template <Count> class Detector, class... Args>
+MX_INLINE AsciiScan scan_with_gc(std::string_view sequence, Args... args) noexcept {
+    Detector<Count::gc> detect(args...);
     AsciiScan scan = grouped_scan<false>(sequence, detect);
     scan.gc = sequence.size() < kCodon ? scan_without_windows(sequence).gc : detect.gc();
     return scan;
 }
 
-template <template <Count> class Detector>
-MX_INLINE LocatedScan located_scan(std::string_view sequence) noexcept {
-    Detector<Count::letters> detect;
+template <template <Count> class Detector, class... Args>
+MX_INLINE LocatedScan located_scan(std::string_view sequence, Args... args) noexcept {
+    Detector<Count::letters> detect(args...);
     return grouped_scan<true>(sequence, detect);
 }
 

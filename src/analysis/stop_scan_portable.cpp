@@ -10,6 +10,7 @@
 
 #include "analysis/level_kernels.hpp"
 #include "analysis/stop_scan_grouped.hpp"
+#include "analysis/stop_scan_set.hpp"
 
 namespace marlinox::analysis {
 namespace {
@@ -98,6 +99,32 @@ private:
     std::size_t acgt_ = 0, gc_ = 0;
 };
 
+// The letters of a block for a stop set given at run time.
+class PortableLetters {
+public:
+    template <bool note>
+    MX_INLINE stop_scan::BlockLetters letters(const unsigned char* p) noexcept {
+        const Letters now = classify(p);
+        if constexpr (note) high_ |= now.high;
+        stop_scan::BlockLetters out{{now.a, now.c, now.g, now.t}, {}};
+        MX_UNROLL for (unsigned k = 0; k < 2; ++k) {
+            const unsigned folded = p[kBlock + k] | kFold;
+            out.next[0] |= std::uint64_t{folded == 'a'} << k;
+            out.next[1] |= std::uint64_t{folded == 'c'} << k;
+            out.next[2] |= std::uint64_t{folded == 'g'} << k;
+            out.next[3] |= std::uint64_t{folded == 't'} << k;
+        }
+        return out;
+    }
+    MX_INLINE bool ascii() const noexcept { return high_ == 0; }
+
+private:
+    std::uint64_t high_ = 0;
+};
+
+template <Count count>
+using PortableSetStops = stop_scan::SetStops<count, PortableLetters>;
+
 }  // namespace
 
 MX_ENTRY AsciiScan stop_scan_portable(std::string_view sequence) noexcept {
@@ -108,6 +135,12 @@ MX_ENTRY AsciiScan stop_scan_with_gc_portable(std::string_view sequence) noexcep
 }
 MX_ENTRY LocatedScan located_scan_portable(std::string_view sequence) noexcept {
     return stop_scan::located_scan<PortableStops>(sequence);
+}
+MX_ENTRY AsciiScan set_scan_with_gc_portable(std::string_view sequence, CodonSet stops) noexcept {
+    return stop_scan::scan_with_gc<PortableSetStops>(sequence, stops);
+}
+MX_ENTRY LocatedScan located_set_scan_portable(std::string_view sequence, CodonSet stops) noexcept {
+    return stop_scan::located_scan<PortableSetStops>(sequence, stops);
 }
 
 }  // namespace marlinox::analysis

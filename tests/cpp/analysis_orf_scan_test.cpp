@@ -13,6 +13,7 @@
 
 #include "analysis/orf_scan.hpp"
 #include "analysis/scan_level.hpp"
+#include "codon_model.hpp"
 #include "orf_model.hpp"
 
 namespace marlinox::analysis {
@@ -36,6 +37,8 @@ OrfRules random_rules(std::mt19937& rng) {
     // ATG always, and a few random other codons now and then.
     rules.start_codons = std::uint64_t{1} << 14;
     for (int extra = static_cast<int>(rng() % 4); extra > 0; --extra) rules.start_codons |= std::uint64_t{1} << (rng() % 64);
+    // The standard stops half the time, other sets the other half.
+    if (rng() % 2 == 0) rules.stop_codons = stop_set_to_try(rng, static_cast<unsigned>(rng() % 64));
     const unsigned strands = 1 + static_cast<unsigned>(rng() % 3);
     rules.forward = (strands & 1u) != 0;
     rules.reverse = (strands & 2u) != 0;

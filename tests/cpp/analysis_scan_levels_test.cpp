@@ -15,6 +15,7 @@
 #include "analysis/kernels.hpp"
 #include "analysis/scan_level.hpp"
 #include "analysis/stop_free_run.hpp"
+#include "codon_model.hpp"
 #include "located_run_model.hpp"
 
 namespace marlinox::analysis {
@@ -106,6 +107,7 @@ TEST_P(ScanLevels, LongRunsSpanningManyBlocksInEveryFrameAndStrand) {
 
 TEST_P(ScanLevels, LocatedRunIsTheFirstLongestInScanOrder) {
     std::mt19937 rng(20261207);
+    unsigned set_round = 0;
     // Few letters make long runs and ties between frames and strands common;
     // "TTAA" texts are rich in stops on both strands.
     const std::string_view alphabets[] = {"ACGT", "TA", "TAGCN", "acgtNN", "TTAAGC", "CCGG", "CCCCCGGGGGTA"};
@@ -123,6 +125,17 @@ TEST_P(ScanLevels, LocatedRunIsTheFirstLongestInScanOrder) {
                 ASSERT_EQ(*located, expected) << text << "\n got " << describe(*located) << "\n expected "
                                               << describe(expected);
                 ASSERT_EQ(located->run, stop_free_run_if_ascii(text, GetParam())) << text;
+                // The same text with other stops; the plain scan measures the same run.
+                const CodonSet stops = stop_set_to_try(rng, set_round++);
+                const LocatedRun expected_of_set = located_by_definition(text, stops);
+                const std::optional<LocatedRun> located_of_set = locate_stop_free_run_if_ascii(text, stops, GetParam());
+                ASSERT_TRUE(located_of_set.has_value()) << text;
+                ASSERT_EQ(*located_of_set, expected_of_set)
+                    << text << " stops " << std::hex << stops << "\n got " << describe(*located_of_set)
+                    << "\n expected " << describe(expected_of_set);
+                ASSERT_EQ(stop_free_run_and_gc_if_ascii(text, stops, GetParam()),
+                          (RunAndGc{expected_of_set.run, expected_of_set.gc_bytes}))
+                    << text << " stops " << std::hex << stops;
             }
         }
     }
@@ -139,6 +152,8 @@ TEST_P(ScanLevels, LocatedRunIsTheFirstLongestInScanOrder) {
         }
     }
     EXPECT_FALSE(locate_stop_free_run_if_ascii("AT\xc3\xa9G", GetParam()).has_value());
+    EXPECT_FALSE(locate_stop_free_run_if_ascii("AT\xc3\xa9G", CodonSet{1}, GetParam()).has_value());
+    EXPECT_FALSE(stop_free_run_and_gc_if_ascii(std::string(70, '\xff'), CodonSet{1}, GetParam()).has_value());
 }
 
 TEST_P(ScanLevels, AnyByteFromHex80OnIsNotAsciiWhereverItStands) {

@@ -8,12 +8,13 @@
 #include <string_view>
 
 #include "analysis/stop_free_run.hpp"
+#include "codon_model.hpp"
 
 namespace marlinox::analysis {
 
 // The location as defined, by brute force: both strands built out, every frame
 // walked, the first run of the greatest length in scan order kept.
-inline LocatedRun located_by_definition(std::string_view text) {
+inline LocatedRun located_by_definition(std::string_view text, CodonSet stops = kStandardStops) {
     const std::string upper = uppercase_full(text);
     const std::string strands[2] = {upper, reverse_complement(upper)};
     const std::size_t m = text.size();
@@ -24,7 +25,7 @@ inline LocatedRun located_by_definition(std::string_view text) {
             for (std::size_t i = frame; i <= m; i += 3) {
                 const bool closed = i + 3 > m;
                 const std::string_view window = closed ? "" : std::string_view(strands[strand]).substr(i, 3);
-                if (!closed && window != "TAA" && window != "TAG" && window != "TGA") continue;
+                if (!closed && !in_codon_set(window, stops)) continue;
                 const std::size_t codons = (i - run_start) / 3;
                 if (codons > best.run) {
                     best.run = codons;

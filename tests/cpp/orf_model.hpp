@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analysis/orf_scan.hpp"
+#include "codon_model.hpp"
 
 namespace marlinox::analysis {
 
@@ -30,17 +31,6 @@ inline std::string reverse_complement_bytes(std::string_view upper) {
     return out;
 }
 
-inline bool is_start_by_definition(std::string_view codon, const OrfRules& rules) {
-    static constexpr std::string_view kBases = "ACGT";
-    unsigned index = 0;
-    for (char c : codon) {
-        const auto base = kBases.find(c);
-        if (base == std::string_view::npos) return false;
-        index = index * 4 + static_cast<unsigned>(base);
-    }
-    return ((rules.start_codons >> index) & 1u) != 0;
-}
-
 inline std::vector<Orf> orfs_by_definition(std::string_view text, const OrfRules& rules) {
     const std::string upper = upper_ascii(text);
     const std::string strands[2] = {upper, reverse_complement_bytes(upper)};
@@ -54,10 +44,10 @@ inline std::vector<Orf> orfs_by_definition(std::string_view text, const OrfRules
             for (std::size_t i = frame; i + 3 <= m + 3; i += 3) {
                 const bool ended = i + 3 > m;
                 const std::string_view codon = ended ? "" : s.substr(i, 3);
-                if (!ended && codon != "TAA" && codon != "TAG" && codon != "TGA") continue;
+                if (!ended && !in_codon_set(codon, rules.stop_codons)) continue;
                 std::size_t first = run_start;
                 if (rules.from_start) {
-                    while (first < i && !is_start_by_definition(s.substr(first, 3), rules)) first += 3;
+                    while (first < i && !in_codon_set(s.substr(first, 3), rules.start_codons)) first += 3;
                 }
                 const std::size_t codons = (i - first) / 3;
                 if (codons >= std::max<std::size_t>(rules.min_codons, 1) && codons <= rules.max_codons) {

@@ -7,8 +7,10 @@
 //     processor offers, against the literal kernel;
 //   - on ASCII input, the located scan at every level against the brute-force
 //     location over the six frames, and its run against the plain scan's;
+//   - the located and GC-counting scans with a stop set taken from the
+//     input's first bytes, at every level, against the brute-force location;
 //   - the ORF scan at every level against the frames walked codon by codon,
-//     under rules taken from the input's first bytes;
+//     under rules and stops taken from the input's first bytes;
 //   - the GC kernel against a byte count written out here.
 // A disagreement aborts, which libFuzzer records as a crash with its input.
 // Built by tools/fuzz.sh with -fsanitize=fuzzer,address,undefined.
@@ -84,8 +86,40 @@ OrfRules rules_from(std::string_view sequence) {
     return rules;
 }
 
-void check_orfs(std::string_view sequence) {
-    const OrfRules rules = rules_from(sequence);
+// A stop set from the input: the standard one for a quarter of the inputs,
+// otherwise the codons picked by the high bit of bytes 10 to 15.
+CodonSet stops_from(std::string_view sequence) {
+    const auto byte = [&](std::size_t i) { return i < sequence.size() ? static_cast<unsigned char>(sequence[i]) : 0u; };
+    if ((byte(1) & 0x30u) == 0) return kStandardStops;
+    CodonSet stops = 0;
+    for (std::size_t i = 10; i < 16; ++i) stops |= CodonSet{(byte(i) & 128u) != 0} << (byte(i) & 63u);
+    return stops;
+}
+
+// The located and the GC-counting scans with the input's stop set, at every
+// level, against the brute-force location.
+void check_stop_set(std::string_view sequence, CodonSet stops) {
+    const bool ascii = is_ascii(sequence);
+    const LocatedRun expected = ascii ? located_by_definition(sequence, stops) : LocatedRun{};
+    for (const ScanLevel level : available_scan_levels()) {
+        const std::optional<LocatedRun> located = locate_stop_free_run_if_ascii(sequence, stops, level);
+        const std::optional<RunAndGc> counted = stop_free_run_and_gc_if_ascii(sequence, stops, level);
+        const bool agrees = ascii ? located && *located == expected && counted &&
+                                        *counted == RunAndGc{expected.run, expected.gc_bytes}
+                                  : !located && !counted;
+        if (!agrees) {
+            std::fprintf(stderr, "scan with stops %016llx at %s: %s, expected %s\n",
+                         static_cast<unsigned long long>(stops), scan_level_name(level).data(),
+                         located ? describe(*located).c_str() : "not ASCII",
+                         ascii ? describe(expected).c_str() : "not ASCII");
+            std::abort();
+        }
+    }
+}
+
+void check_orfs(std::string_view sequence, CodonSet stops) {
+    OrfRules rules = rules_from(sequence);
+    rules.stop_codons = stops;
     const std::vector<Orf> expected = orfs_by_definition(sequence, rules);
     for (const ScanLevel level : available_scan_levels()) {
         std::vector<Orf> found;
@@ -152,7 +186,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (*plain.run > size / 3) disagree("run longer than the text allows", plain, plain);
     }
 
-    check_orfs(sequence);
+    const CodonSet stops = stops_from(sequence);
+    check_stop_set(sequence, stops);
+    check_orfs(sequence, stops);
 
     const double gc = calculate_gc_content_single(sequence);
     if (gc != plain_gc_fraction(sequence) || !(gc >= 0.0 && gc <= 1.0)) {

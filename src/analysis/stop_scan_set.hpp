@@ -1,0 +1,61 @@
+// The detector of the stop scan for a stop set given at run time, on any
+// level that can tell which bytes of a block are which letter: the stops are
+// the set's codon terms over those letter masks (codon_windows.hpp).
+#pragma once
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#include "analysis/codon_set.hpp"
+#include "analysis/codon_windows.hpp"
+#include "analysis/stop_scan_grouped.hpp"
+
+namespace marlinox::analysis::stop_scan {
+
+// The letters (A, C, G, T, in either case) of a block's bytes, and in bits 0
+// and 1 of `next` those of the two bytes after it.
+struct BlockLetters {
+    std::array<std::uint64_t, 4> here, next;
+};
+
+// `Reader` offers letters<note>(p), the BlockLetters of the block at p,
+// reading 66 bytes and, when `note`, taking note of bytes from 0x80 on; and
+// ascii(). It may offer part_letters(p, n), the letters of a block whose text
+// ends n bytes after p, reading none beyond.
+template <Count count, class Reader>
+class SetStops {
+public:
+    explicit SetStops(CodonSet stops) noexcept : stops_(stops) {}
+
+    MX_INLINE BlockStops block(const unsigned char* p) noexcept { return stops<true>(reader_.template letters<true>(p)); }
+    MX_INLINE BlockStops peek(const unsigned char* p) noexcept { return stops<false>(reader_.template letters<false>(p)); }
+    MX_INLINE BlockStops part_block(const unsigned char* p, std::size_t n) noexcept
+        requires requires(Reader& reader) { reader.part_letters(p, n); }
+    {
+        return stops<true>(reader_.part_letters(p, n));
+    }
+    MX_INLINE bool ascii() const noexcept { return reader_.ascii(); }
+    MX_INLINE std::size_t acgt() const noexcept { return acgt_; }
+    MX_INLINE std::size_t gc() const noexcept { return gc_; }
+
+private:
+    template <bool note>
+    MX_INLINE BlockStops stops(const BlockLetters& letters) noexcept {
+        if constexpr (note && count != Count::none) {
+            const std::array<std::uint64_t, 4>& is = letters.here;
+            gc_ += static_cast<std::size_t>(std::popcount(is[1] | is[2]));
+            if constexpr (count == Count::letters)
+                acgt_ += static_cast<std::size_t>(std::popcount(is[0] | is[1] | is[2] | is[3]));
+        }
+        const CodonHits hits = codon_hits(window_letters(letters.here, letters.next), stops_);
+        return {hits.forward, hits.reverse};
+    }
+
+    Reader reader_;
+    StrandCodons stops_;
+    std::size_t acgt_ = 0, gc_ = 0;
+};
+
+}  // namespace marlinox::analysis::stop_scan
