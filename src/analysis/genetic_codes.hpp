@@ -3,9 +3,10 @@
 // tables (tools/gen_genetic_codes.py) into genetic_codes.cpp.
 #pragma once
 
-#include <cstdint>
 #include <span>
 #include <string_view>
+
+#include "analysis/codon_set.hpp"
 
 namespace marlinox::analysis {
 
@@ -16,12 +17,11 @@ struct GeneticCode {
     // One letter per codon in codon_index order (A, C, G, T, first base most
     // significant); '*' for a stop codon.
     std::string_view amino_acids;
-    // Bit codon_index(codon) of each stop and each initiation codon.
-    std::uint64_t stops;
-    std::uint64_t starts;
+    CodonSet stops;
+    CodonSet starts;
     // The stops that NCBI also gives an amino acid, read by context; here they
     // always stop a frame.
-    std::uint64_t context_stops;
+    CodonSet context_stops;
 };
 
 // Every table, by increasing number.

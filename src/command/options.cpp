@@ -303,8 +303,8 @@ std::optional<double> parse_nonnegative(const std::string& text) {
 
 // The start codons of a comma-separated list of codons of A, C, G and T, as
 // bits of OrfRules::start_codons; nothing for a list with anything else.
-std::optional<std::uint64_t> parse_start_codons(std::string_view list) {
-    std::uint64_t codons = 0;
+std::optional<analysis::CodonSet> parse_start_codons(std::string_view list) {
+    analysis::CodonSet codons = 0;
     for (std::size_t from = 0;;) {
         const std::size_t comma = std::min(list.find(',', from), list.size());
         const std::string_view codon = list.substr(from, comma - from);
@@ -353,7 +353,7 @@ std::variant<OrfLayout, std::string> orf_layout(const OptionTexts& texts, const 
     orfs.rules.start_codons = std::uint64_t{1} << analysis::codon_index(reinterpret_cast<const unsigned char*>("ATG"));
     if (texts.starts) {
         if (!orfs.rules.from_start) return "--starts applies to --orfs start-stop only";
-        const std::optional<std::uint64_t> codons =
+        const std::optional<analysis::CodonSet> codons =
             *texts.starts == "table" ? code.starts : parse_start_codons(*texts.starts);
         if (!codons) {
             return "--starts: not a comma-separated list of codons of A, C, G, T: " +
