@@ -254,25 +254,9 @@ def getorf_set(path, tmp_path, find, minsize, table=0):
     return found
 
 
-@pytest.mark.skipif(shutil.which("getorf") is None, reason="EMBOSS getorf is not installed")
-@pytest.mark.parametrize("genome", ["lambda", "ecoli"])
-@pytest.mark.parametrize("mode, find", [("between-stops", 2), ("start-stop", 3)])
-@pytest.mark.parametrize("minsize", [30, 300])
-def test_orfs_are_getorfs(tmp_path, lambda_fasta, genome, mode, find, minsize):
-    path = lambda_fasta
-    if genome == "ecoli":
-        packed = BENCH_DATA / "MG1655-K12.fasta.gz"
-        if not packed.exists():
-            pytest.skip(f"{packed} is not present")
-        path = tmp_path / "ecoli.fa"
-        path.write_bytes(gzip.decompress(packed.read_bytes()))
-    result = run("--orfs", mode, "--min-length", minsize, "--columns", "strand,start,end", "--no-header", path)
-    ours = {(s, int(a), int(b)) for s, a, b in (line.split("\t") for line in result.stdout.decode().splitlines())}
-    assert len(ours) > 10 and ours == getorf_set(path, tmp_path, find, minsize)
-
-
-# getorf's genetic codes; its table 0 is the standard code with ATG alone.
+# getorf's genetic codes; its table 0 is our default, the standard code with ATG alone.
 EMBOSS_TABLES = [1, 2, 3, 4, 5, 6, 9, 10, 11, 12, 13, 14, 15, 16, 21, 22, 23]
+MODES = [("between-stops", 2), ("start-stop", 3)]
 
 
 @pytest.fixture(scope="module")
@@ -288,26 +272,27 @@ def random_genome(tmp_path_factory):
 
 
 @pytest.mark.skipif(shutil.which("getorf") is None, reason="EMBOSS getorf is not installed")
-@pytest.mark.parametrize("genome, table, mode, find", [
-    *[("random", table, mode, find) for table in EMBOSS_TABLES
-      for mode, find in [("between-stops", 2), ("start-stop", 3)]],
-    ("ecoli", 2, "between-stops", 2),
-    ("ecoli", 11, "start-stop", 3),
+@pytest.mark.parametrize("genome, table, mode, find, minsize", [
+    *[(genome, 0, mode, find, minsize) for genome in ["lambda", "ecoli"] for mode, find in MODES
+      for minsize in [30, 300]],
+    *[("random", table, mode, find, 30) for table in EMBOSS_TABLES for mode, find in MODES],
+    ("ecoli", 2, "between-stops", 2, 30),
+    ("ecoli", 11, "start-stop", 3, 30),
 ])
-def test_orfs_are_getorfs_under_every_code(tmp_path, random_genome, genome, table, mode, find):
+def test_orfs_are_getorfs(tmp_path, lambda_fasta, random_genome, genome, table, mode, find, minsize):
     if mode == "start-stop" and table in (3, 13):
         pytest.skip("EMBOSS keeps NCBI's start codons of 1995 for tables 3 and 13; Biopython has today's")
-    path = random_genome
+    path = lambda_fasta if genome == "lambda" else random_genome
     if genome == "ecoli":
         packed = BENCH_DATA / "MG1655-K12.fasta.gz"
         if not packed.exists():
             pytest.skip(f"{packed} is not present")
         path = tmp_path / "ecoli.fa"
         path.write_bytes(gzip.decompress(packed.read_bytes()))
-    starts = ["--starts", "table"] if mode == "start-stop" else []
-    result = run("--orfs", mode, "--table", table, *starts, "--columns", "strand,start,end", "--no-header", path)
+    code = ["--table", table, *(["--starts", "table"] if mode == "start-stop" else [])] if table else []
+    result = run("--orfs", mode, *code, "--min-length", minsize, "--columns", "strand,start,end", "--no-header", path)
     ours = {(s, int(a), int(b)) for s, a, b in (line.split("\t") for line in result.stdout.decode().splitlines())}
-    assert len(ours) > 10 and ours == getorf_set(path, tmp_path, find, 30, table)
+    assert len(ours) > 10 and ours == getorf_set(path, tmp_path, find, minsize, table)
 
 
 TABLES = [*range(1, 7), *range(9, 17), *range(21, 34)]
