@@ -110,6 +110,8 @@ MX_AVX512_TARGET AsciiScan stop_scan_with_gc_avx512(std::string_view sequence) n
 MX_AVX512_TARGET LocatedScan located_scan_avx512(std::string_view sequence) noexcept;
 MX_AVX512_TARGET void letter_masks_avx512(const unsigned char* bytes, std::size_t blocks, LetterMasks* out) noexcept;
 MX_AVX512VBMI_TARGET AsciiScan stop_scan_avx512vbmi(std::string_view sequence) noexcept;
+MX_AVX512VBMI_TARGET AsciiScan set_scan_with_gc_avx512vbmi(std::string_view sequence, CodonSet stops) noexcept;
+MX_AVX512VBMI_TARGET LocatedScan located_set_scan_avx512vbmi(std::string_view sequence, CodonSet stops) noexcept;
 #endif
 #if defined(MARLINOX_HAVE_NEON)
 MX_NEON_TARGET std::size_t count_gc_neon(const unsigned char* bytes, std::size_t n) noexcept;

@@ -58,10 +58,12 @@ constexpr LevelKernels kAvx2{count_gc_avx2, stop_scan_avx2, stop_scan_with_gc_av
                              letter_masks_avx2, set_scan_with_gc_portable, located_set_scan_portable};
 constexpr LevelKernels kAvx512{count_gc_avx512, stop_scan_avx512, stop_scan_with_gc_avx512, located_scan_avx512,
                                letter_masks_avx512, set_scan_with_gc_portable, located_set_scan_portable};
-// Byte permutes find the stops alone; the scans that count letters need the
-// letter compares anyway, so they are the avx512 level's.
-constexpr LevelKernels kAvx512Vbmi{count_gc_avx512, stop_scan_avx512vbmi, stop_scan_with_gc_avx512,
-                                   located_scan_avx512, letter_masks_avx512, set_scan_with_gc_portable, located_set_scan_portable};
+// Byte permutes find the standard stops alone; the scans that count letters
+// need the letter compares anyway, so they are the avx512 level's. For any
+// other set, the permutes both count and look the codons up.
+constexpr LevelKernels kAvx512Vbmi{count_gc_avx512,           stop_scan_avx512vbmi,       stop_scan_with_gc_avx512,
+                                   located_scan_avx512,       letter_masks_avx512,        set_scan_with_gc_avx512vbmi,
+                                   located_set_scan_avx512vbmi};
 #endif
 #if defined(MARLINOX_HAVE_NEON)
 constexpr LevelKernels kNeon{count_gc_neon, stop_scan_neon, stop_scan_with_gc_neon, located_scan_neon,
