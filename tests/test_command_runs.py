@@ -43,15 +43,16 @@ def genetic_code(number):
 
 
 def no_stop(gc, stops):
-    """q at GC fraction gc: for TAA, TAG, TGA the module's expression, else the stops' chances
-    summed in alphabetical order, as the command adds them."""
+    """q at GC fraction gc: for TAA, TAG, TGA the module's expression, else 1 minus the stops'
+    chances, added by their count of G and C bases, 0 to 3, as the command adds them."""
     if stops == STOPS:
         d = 1.0 - gc
         return 1.0 + ((gc + 1.0) * (d * d)) * -0.125
-    base = {"A": (1.0 - gc) * 0.5, "C": gc * 0.5, "G": gc * 0.5, "T": (1.0 - gc) * 0.5}
+    strong, weak = gc * 0.5, (1.0 - gc) * 0.5
+    chances = [weak * weak * weak, strong * (weak * weak), (strong * strong) * weak, (strong * strong) * strong]
     mass = 0.0
-    for codon in sorted(stops):
-        mass = mass + base[codon[0]] * base[codon[1]] * base[codon[2]]
+    for k, chance in enumerate(chances):
+        mass = mass + sum(sum(b in "GC" for b in codon) == k for codon in stops) * chance
     return 1.0 - mass
 
 

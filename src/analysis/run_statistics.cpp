@@ -1,6 +1,9 @@
 #include "analysis/run_statistics.hpp"
 
+#include <array>
+#include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "analysis/kernels.hpp"
@@ -15,16 +18,35 @@ double no_stop_per_codon(double gc) noexcept {
     return 1.0 + scaled;
 }
 
+namespace {
+
+// The codons with k bases G or C, for k = 0 to 3: such a codon has the chance
+// (gc / 2)^k ((1 - gc) / 2)^(3 - k).
+constexpr std::array<CodonSet, 4> kCodonsByStrongBases = [] {
+    std::array<CodonSet, 4> sets{};
+    for (unsigned codon = 0; codon < 64; ++codon) {
+        unsigned strong = 0;
+        for (const unsigned base : {codon >> 4, (codon >> 2) & 3u, codon & 3u}) strong += base == 1 || base == 2;
+        sets[strong] |= CodonSet{1} << codon;
+    }
+    return sets;
+}();
+
+}  // namespace
+
 double no_stop_per_codon(double gc, CodonSet stops) noexcept {
     if (stops == kStandardStops) return no_stop_per_codon(gc);
-    // Per base of codon_index's order A, C, G, T.
     const double strong = gc * 0.5;
     const double weak = (1.0 - gc) * 0.5;
-    const double base[4] = {weak, strong, strong, weak};
+    const double weak_squared = weak * weak;
+    const double strong_squared = strong * strong;
+    const double chances[4] = {weak_squared * weak, strong * weak_squared, strong_squared * weak,
+                               strong_squared * strong};
+    // The stops grouped by their count of G and C: one product per group, not per codon.
     double stop_mass = 0.0;
-    for (unsigned codon = 0; codon < 64; ++codon) {
-        if ((stops >> codon & 1u) == 0) continue;
-        stop_mass = stop_mass + base[codon >> 4] * base[codon >> 2 & 3u] * base[codon & 3u];
+    for (std::size_t k = 0; k < 4; ++k) {
+        const auto count = static_cast<double>(std::popcount(stops & kCodonsByStrongBases[k]));
+        stop_mass = stop_mass + count * chances[k];
     }
     return 1.0 - stop_mass;
 }
