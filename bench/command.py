@@ -284,11 +284,13 @@ def main() -> None:
         print(f"| {label} | " + " | ".join(cells) + " |")
     print()
     for name in ["--table 2", "--table 11"]:
-        worst = max(statistics.median(v[0] / o[0] for v, o in zip(samples[(label, name)],
-                                                                  samples[(label, "marlinox")]))
-                    for label in files)
-        verdict = "within" if worst <= table_bound else "ABOVE"
-        print(f"{name}: at most {worst:.3f} x the default table's time, {verdict} the bound of {table_bound}")
+        # Wall time, and processor time, which a busy machine disturbs less.
+        worst = [max(statistics.median(v[field] / o[field] for v, o in zip(samples[(label, name)],
+                                                                          samples[(label, "marlinox")]))
+                     for label in files) for field in (0, 1)]
+        verdict = "within" if worst[0] <= table_bound else "ABOVE"
+        print(f"{name}: at most {worst[0]:.3f} x the default table's time ({worst[1]:.3f} x its processor "
+              f"time), {verdict} the bound of {table_bound}")
     print()
     for label, argv in baselines.items():
         print(f"{' '.join(argv[:-1])} alone ({label}): {median(samples[(label, 'baseline')], 0):.3f} s")
