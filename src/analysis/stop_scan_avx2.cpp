@@ -8,6 +8,7 @@
 
 #include "analysis/level_kernels.hpp"
 #include "analysis/stop_scan_grouped.hpp"
+#include "analysis/stop_scan_set.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -72,8 +73,43 @@ private:
     std::size_t acgt_ = 0, gc_ = 0;
 };
 
+// The letters of a block for a stop set given at run time: four compares of
+// each half.
+class Avx2Letters {
+public:
+    MX_AVX2_TARGET Avx2Letters() noexcept : high_(_mm256_setzero_si256()) {}
+    template <bool note>
+    MX_AVX2_TARGET stop_scan::BlockLetters letters(const unsigned char* p) noexcept {
+        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+        if constexpr (note) high_ = _mm256_or_si256(high_, _mm256_or_si256(low, high));
+        const __m256i fold = _mm256_set1_epi8(kFold);
+        const __m256i x_low = low | fold, x_high = high | fold;
+        return {{bits(x_low, x_high, 'a'), bits(x_low, x_high, 'c'), bits(x_low, x_high, 'g'), bits(x_low, x_high, 't')},
+                stop_scan::letters_after(p + kBlock)};
+    }
+    MX_AVX2_TARGET bool ascii() const noexcept { return _mm256_movemask_epi8(high_) == 0; }
+
+private:
+    MX_AVX2_TARGET static std::uint64_t bits(__m256i low, __m256i high, char letter) noexcept {
+        const __m256i is = _mm256_set1_epi8(letter);
+        return bits_of(_mm256_cmpeq_epi8(low, is)) | (bits_of(_mm256_cmpeq_epi8(high, is)) << 32);
+    }
+
+    __m256i high_;
+};
+
+template <Count count>
+using Avx2SetStops = stop_scan::SetStops<count, Avx2Letters>;
+
 }  // namespace
 
+MX_AVX2_TARGET MX_ENTRY AsciiScan set_scan_with_gc_avx2(std::string_view sequence, CodonSet stops) noexcept {
+    return stop_scan::scan_with_gc<Avx2SetStops>(sequence, stops);
+}
+MX_AVX2_TARGET MX_ENTRY LocatedScan located_set_scan_avx2(std::string_view sequence, CodonSet stops) noexcept {
+    return stop_scan::located_scan<Avx2SetStops>(sequence, stops);
+}
 MX_AVX2_TARGET MX_ENTRY AsciiScan stop_scan_avx2(std::string_view sequence) noexcept {
     return stop_scan::plain_scan<Avx2Stops>(sequence);
 }

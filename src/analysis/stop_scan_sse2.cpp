@@ -8,6 +8,7 @@
 
 #include "analysis/level_kernels.hpp"
 #include "analysis/stop_scan_grouped.hpp"
+#include "analysis/stop_scan_set.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -93,8 +94,43 @@ private:
     std::size_t acgt_ = 0, gc_ = 0;
 };
 
+// The letters of a block for a stop set given at run time: four compares of
+// each quarter.
+class Sse2Letters {
+public:
+    template <bool note>
+    MX_INLINE stop_scan::BlockLetters letters(const unsigned char* p) noexcept {
+        stop_scan::BlockLetters out{{}, stop_scan::letters_after(p + kBlock)};
+        const __m128i fold = _mm_set1_epi8(kFold);
+        MX_UNROLL for (unsigned part = 0; part < kBlock / 16; ++part) {
+            const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * part));
+            if constexpr (note) high_ = _mm_or_si128(high_, raw);
+            const __m128i x = _mm_or_si128(raw, fold);
+            const unsigned shift = 16 * part;
+            out.here[0] |= bits_of(_mm_cmpeq_epi8(x, _mm_set1_epi8('a'))) << shift;
+            out.here[1] |= bits_of(_mm_cmpeq_epi8(x, _mm_set1_epi8('c'))) << shift;
+            out.here[2] |= bits_of(_mm_cmpeq_epi8(x, _mm_set1_epi8('g'))) << shift;
+            out.here[3] |= bits_of(_mm_cmpeq_epi8(x, _mm_set1_epi8('t'))) << shift;
+        }
+        return out;
+    }
+    MX_INLINE bool ascii() const noexcept { return _mm_movemask_epi8(high_) == 0; }
+
+private:
+    __m128i high_ = _mm_setzero_si128();
+};
+
+template <Count count>
+using Sse2SetStops = stop_scan::SetStops<count, Sse2Letters>;
+
 }  // namespace
 
+MX_ENTRY AsciiScan set_scan_with_gc_sse2(std::string_view sequence, CodonSet stops) noexcept {
+    return stop_scan::scan_with_gc<Sse2SetStops>(sequence, stops);
+}
+MX_ENTRY LocatedScan located_set_scan_sse2(std::string_view sequence, CodonSet stops) noexcept {
+    return stop_scan::located_scan<Sse2SetStops>(sequence, stops);
+}
 MX_ENTRY AsciiScan stop_scan_sse2(std::string_view sequence) noexcept {
     return stop_scan::plain_scan<Sse2Stops>(sequence);
 }
