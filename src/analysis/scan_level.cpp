@@ -61,11 +61,12 @@ constexpr LevelKernels kAvx512{count_gc_avx512, stop_scan_avx512, stop_scan_with
 // Byte permutes find the standard stops alone; the scans that count letters
 // need the letter compares anyway, so they are the avx512 level's. For any
 // other set, the permutes both count and look the codons up.
-constexpr LevelKernels kAvx512Vbmi{count_gc_avx512,           stop_scan_avx512vbmi,       stop_scan_with_gc_avx512,
-                                   located_scan_avx512,       letter_masks_avx512,        set_scan_with_gc_avx512vbmi,
+constexpr LevelKernels kAvx512Vbmi{count_gc_avx512,     stop_scan_avx512vbmi,        stop_scan_with_gc_avx512,
+                                   located_scan_avx512, letter_masks_avx512,         set_scan_with_gc_avx512vbmi,
                                    located_set_scan_avx512vbmi};
 #endif
 #if defined(MARLINOX_HAVE_NEON)
+// A stop set other than the standard one is scanned by the portable code.
 constexpr LevelKernels kNeon{count_gc_neon, stop_scan_neon, stop_scan_with_gc_neon, located_scan_neon,
                              letter_masks_neon, set_scan_with_gc_portable, located_set_scan_portable};
 #endif
