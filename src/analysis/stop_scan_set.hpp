@@ -41,7 +41,8 @@ MX_INLINE std::array<std::uint64_t, 4> letters_after(const unsigned char* p, std
 // `Reader` offers letters<note>(p), the BlockLetters of the block at p,
 // reading 66 bytes and, when `note`, taking note of bytes from 0x80 on; and
 // ascii(). It may offer part_letters(p, n), the letters of a block whose text
-// ends n bytes after p, reading none beyond.
+// ends n bytes after p, reading none beyond; and gc() and acgt(), the counts
+// of the letters it noted, which are otherwise counted here.
 template <Count count, class Reader>
 class SetStops {
 public:
@@ -55,13 +56,21 @@ public:
         return stops<true>(reader_.part_letters(p, n));
     }
     MX_INLINE bool ascii() const noexcept { return reader_.ascii(); }
-    MX_INLINE std::size_t acgt() const noexcept { return acgt_; }
-    MX_INLINE std::size_t gc() const noexcept { return gc_; }
+    MX_INLINE std::size_t acgt() const noexcept {
+        if constexpr (kReaderCounts) return reader_.acgt();
+        else return acgt_;
+    }
+    MX_INLINE std::size_t gc() const noexcept {
+        if constexpr (kReaderCounts) return reader_.gc();
+        else return gc_;
+    }
 
 private:
+    static constexpr bool kReaderCounts = requires(const Reader& reader) { reader.gc(); };
+
     template <bool note>
     MX_INLINE BlockStops stops(const BlockLetters& letters) noexcept {
-        if constexpr (note && count != Count::none) {
+        if constexpr (note && count != Count::none && !kReaderCounts) {
             const std::array<std::uint64_t, 4>& is = letters.here;
             gc_ += static_cast<std::size_t>(std::popcount(is[1] | is[2]));
             if constexpr (count == Count::letters)
