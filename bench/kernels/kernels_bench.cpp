@@ -6,6 +6,7 @@
 //
 //   marlinox_kernel_bench [benchmark flags]
 //   marlinox_kernel_bench --interleaved=ROUNDS
+//   marlinox_kernel_bench --stop-sets=ROUNDS
 //
 // The second form times memcpy, then the plain and the located scan at every
 // level in turn, round after round, and prints medians and quartiles of the
@@ -28,7 +29,10 @@
 #include <vector>
 
 #include "analysis/gc_content_levels.hpp"
+#include "analysis/codon_set.hpp"
 #include "analysis/kernels.hpp"
+#include "analysis/level_kernels.hpp"
+#include "analysis/orf_scan.hpp"
 #include "analysis/scan_level.hpp"
 #include "analysis/stop_free_run.hpp"
 
@@ -232,9 +236,98 @@ int interleaved(long rounds) {
     return 0;
 }
 
+marlinox::analysis::CodonSet codons_of(std::initializer_list<std::string_view> codons) {
+    marlinox::analysis::CodonSet set = 0;
+    for (const std::string_view codon : codons)
+        set |= std::uint64_t{1} << marlinox::analysis::codon_index(reinterpret_cast<const unsigned char*>(codon.data()));
+    return set;
+}
+
+int stop_sets(long rounds) {
+    namespace analysis = marlinox::analysis;
+    using clock = std::chrono::steady_clock;
+    struct Code {
+        const char* name;
+        analysis::CodonSet stops;
+    };
+    // Table 11 has the standard stops: the same scan, a check of the noise.
+    // "1 as a set": the standard stops through the scan for any set, which
+    // compares the two scans on the same runs (other codes' stops make other
+    // runs, whose bookkeeping costs more or less).
+    const Code codes[] = {{"1", analysis::kStandardStops},
+                          {"11", codons_of({"TAA", "TAG", "TGA"})},
+                          {"1 as a set", analysis::kStandardStops},
+                          {"2", codons_of({"TAA", "TAG", "AGA", "AGG"})},
+                          {"3", codons_of({"TAA", "TAG"})},
+                          {"6", codons_of({"TGA"})},
+                          {"22", codons_of({"TCA", "TAA", "TGA"})},
+                          {"23", codons_of({"TTA", "TAA", "TAG", "TGA"})}};
+    constexpr std::size_t kCodes = std::size(codes);
+    constexpr std::size_t kAsASet = 2;
+    struct Scan {
+        const char* name;
+        std::size_t min_codons;  // 0: the located scan
+    };
+    const Scan scans[] = {{"located", 0}, {"orfs>=30", 10}, {"orfs>=300", 100}};
+    const std::string& source = text();
+    const auto levels = analysis::available_scan_levels();
+    // [scan][level][code] -> seconds per round
+    std::vector<std::vector<std::vector<std::vector<double>>>> seconds(
+        std::size(scans), std::vector<std::vector<std::vector<double>>>(levels.size(), std::vector<std::vector<double>>(kCodes)));
+    std::vector<analysis::Orf> orfs;
+    const auto timed = [](auto&& work) {
+        const auto start = clock::now();
+        work();
+        return std::chrono::duration<double>(clock::now() - start).count();
+    };
+    for (long round = 0; round < rounds; ++round) {
+        for (std::size_t s = 0; s < std::size(scans); ++s) {
+            for (std::size_t k = 0; k < levels.size(); ++k) {
+                for (std::size_t c = 0; c < kCodes; ++c) {
+                    seconds[s][k][c].push_back(timed([&] {
+                        if (scans[s].min_codons == 0) {
+                            if (c == kAsASet)
+                                benchmark::DoNotOptimize(analysis::kernels_for(levels[k]).located_set_scan(source, codes[c].stops));
+                            else
+                                benchmark::DoNotOptimize(analysis::locate_stop_free_run_if_ascii(source, codes[c].stops, levels[k]));
+                            return;
+                        }
+                        if (c == kAsASet) return;
+                        analysis::OrfRules rules;
+                        rules.min_codons = scans[s].min_codons;
+                        rules.stop_codons = codes[c].stops;
+                        orfs.clear();
+                        benchmark::DoNotOptimize(analysis::find_orfs(source, rules, orfs, levels[k]));
+                    }));
+                }
+            }
+        }
+    }
+    std::printf("%zu bytes, %ld rounds; each code's time to the standard code's (table 1) within a round, "
+                "median (quartiles)\n",
+                source.size(), rounds);
+    for (std::size_t s = 0; s < std::size(scans); ++s) {
+        std::printf("%-10s %-11s %-10s", scans[s].name, "level", "table 1 ms");
+        for (std::size_t c = 1; c < kCodes; ++c) std::printf(" table %-13s", codes[c].name);
+        std::printf("\n");
+        for (std::size_t k = 0; k < levels.size(); ++k) {
+            std::printf("%-10s %-11s %-10.1f", "", std::string(analysis::scan_level_name(levels[k])).c_str(),
+                        1e3 * median(seconds[s][k][0]));
+            for (std::size_t c = 1; c < kCodes; ++c) {
+                const bool shown = c != kAsASet || scans[s].min_codons == 0;
+                std::printf(" %-19s", shown ? ratio_of(seconds[s][k][c], seconds[s][k][0]).c_str() : "-");
+            }
+            std::printf("\n");
+        }
+    }
+    return 0;
+}
+
 int main(int argc, char** argv) {
     if (argc == 2 && std::string_view(argv[1]).starts_with("--interleaved="))
         return interleaved(std::strtol(argv[1] + 14, nullptr, 10));
+    if (argc == 2 && std::string_view(argv[1]).starts_with("--stop-sets="))
+        return stop_sets(std::strtol(argv[1] + 12, nullptr, 10));
     register_all();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

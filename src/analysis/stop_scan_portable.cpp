@@ -106,15 +106,7 @@ public:
     MX_INLINE stop_scan::BlockLetters letters(const unsigned char* p) noexcept {
         const Letters now = classify(p);
         if constexpr (note) high_ |= now.high;
-        stop_scan::BlockLetters out{{now.a, now.c, now.g, now.t}, {}};
-        MX_UNROLL for (unsigned k = 0; k < 2; ++k) {
-            const unsigned folded = p[kBlock + k] | kFold;
-            out.next[0] |= std::uint64_t{folded == 'a'} << k;
-            out.next[1] |= std::uint64_t{folded == 'c'} << k;
-            out.next[2] |= std::uint64_t{folded == 'g'} << k;
-            out.next[3] |= std::uint64_t{folded == 't'} << k;
-        }
-        return out;
+        return {{now.a, now.c, now.g, now.t}, stop_scan::letters_after(p + kBlock)};
     }
     MX_INLINE bool ascii() const noexcept { return high_ == 0; }
 

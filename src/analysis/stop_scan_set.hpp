@@ -20,10 +20,29 @@ struct BlockLetters {
     std::array<std::uint64_t, 4> here, next;
 };
 
+// The letters of the `valid` (0 to 2) bytes at p, as BlockLetters::next.
+MX_INLINE std::array<std::uint64_t, 4> letters_after(const unsigned char* p, std::size_t valid = 2) noexcept {
+    // Bit b for base b, in either case.
+    static constexpr std::array<std::uint8_t, 256> kBaseBit = [] {
+        std::array<std::uint8_t, 256> bits{};
+        constexpr char kBases[] = "ACGT";
+        for (unsigned base = 0; base < 4; ++base) {
+            bits[static_cast<unsigned char>(kBases[base])] = static_cast<std::uint8_t>(1u << base);
+            bits[static_cast<unsigned char>(kBases[base]) | kFold] = static_cast<std::uint8_t>(1u << base);
+        }
+        return bits;
+    }();
+    const unsigned both = (valid > 0 ? kBaseBit[p[0]] : 0u) | (valid > 1 ? kBaseBit[p[1]] << 4 : 0u);
+    std::array<std::uint64_t, 4> out;
+    MX_UNROLL for (unsigned base = 0; base < 4; ++base) out[base] = ((both >> base) & 1u) | ((both >> (base + 3)) & 2u);
+    return out;
+}
+
 // `Reader` offers letters<note>(p), the BlockLetters of the block at p,
 // reading 66 bytes and, when `note`, taking note of bytes from 0x80 on; and
 // ascii(). It may offer part_letters(p, n), the letters of a block whose text
-// ends n bytes after p, reading none beyond.
+// ends n bytes after p, reading none beyond; and gc() and acgt(), the counts
+// of the letters it noted, which are otherwise counted here.
 template <Count count, class Reader>
 class SetStops {
 public:
@@ -37,13 +56,21 @@ public:
         return stops<true>(reader_.part_letters(p, n));
     }
     MX_INLINE bool ascii() const noexcept { return reader_.ascii(); }
-    MX_INLINE std::size_t acgt() const noexcept { return acgt_; }
-    MX_INLINE std::size_t gc() const noexcept { return gc_; }
+    MX_INLINE std::size_t acgt() const noexcept {
+        if constexpr (kReaderCounts) return reader_.acgt();
+        else return acgt_;
+    }
+    MX_INLINE std::size_t gc() const noexcept {
+        if constexpr (kReaderCounts) return reader_.gc();
+        else return gc_;
+    }
 
 private:
+    static constexpr bool kReaderCounts = requires(const Reader& reader) { reader.gc(); };
+
     template <bool note>
     MX_INLINE BlockStops stops(const BlockLetters& letters) noexcept {
-        if constexpr (note && count != Count::none) {
+        if constexpr (note && count != Count::none && !kReaderCounts) {
             const std::array<std::uint64_t, 4>& is = letters.here;
             gc_ += static_cast<std::size_t>(std::popcount(is[1] | is[2]));
             if constexpr (count == Count::letters)
