@@ -121,6 +121,11 @@ public:
         if (rules_.reverse && end - first >= shortest_) cut_reverse(frame_class, first, end, last_start, stopped, at_top);
     }
 
+    // Whether the run [first, end) is long enough to hold an ORF that is kept.
+    [[gnu::always_inline]] bool long_enough(std::size_t first, std::size_t end) const noexcept {
+        return end - first >= shortest_;
+    }
+
 private:
     void cut_forward(unsigned frame_class, std::size_t first, std::size_t end, std::size_t first_start,
                      bool stopped) {
@@ -191,10 +196,22 @@ void merge_lists(std::array<std::vector<Orf>, 6>& lists, std::vector<Orf>& out) 
 // Bits p of a block with p modulo 3 equal to the index.
 constexpr std::array<std::uint64_t, 3> kClassBits{0x9249249249249249u, 0x2492492492492492u, 0x4924924924924924u};
 
+// Per class of a block's first position modulo 3: the block's bits of each
+// class of position modulo 3.
+constexpr std::array<std::array<std::uint64_t, 3>, 3> kFrameBits{{
+    {kClassBits[0], kClassBits[1], kClassBits[2]},
+    {kClassBits[2], kClassBits[0], kClassBits[1]},
+    {kClassBits[1], kClassBits[2], kClassBits[0]},
+}};
+
 std::uint64_t below(unsigned bit) noexcept { return (std::uint64_t{1} << bit) - 1; }
 std::uint64_t above(unsigned bit) noexcept { return bit == 63 ? 0 : ~((std::uint64_t{2} << bit) - 1); }
 unsigned highest(std::uint64_t bits) noexcept { return 63u - static_cast<unsigned>(std::countl_zero(bits)); }
 unsigned lowest(std::uint64_t bits) noexcept { return static_cast<unsigned>(std::countr_zero(bits)); }
+// The same for a mask that may be empty, whatever they give then: without a
+// zero to handle they are one instruction each.
+unsigned lowest_or_any(std::uint64_t bits) noexcept { return lowest(bits | (std::uint64_t{1} << 63)); }
+unsigned highest_or_any(std::uint64_t bits) noexcept { return highest(bits | 1u); }
 
 // What the scan carries from block to block, per class of position modulo 3
 // and strand: the first codon after the last stop seen; with starts, the
@@ -240,45 +257,66 @@ void cut_every_run(const BlockEvents& found, std::size_t block, OrfCutter& cutte
 
 // Only the first stop of each frame in the block can end a run that is kept:
 // runs between two stops of one block hold at most 20 codons, fewer than the
-// rules keep. The last stop and the starts after it carry on.
+// rules keep. The last stop and the starts after it carry on. Whether a frame
+// holds a stop in a block is a coin toss, so without starts nothing branches
+// on it: a run long enough to keep is what is rare.
 template <bool with_starts>
-void cut_long_runs(const BlockEvents& found, std::size_t block, OrfCutter& cutter, Frames& frames) {
-    const auto block_class = static_cast<unsigned>(block % 3);
-    for (unsigned frame_class = 0; frame_class < 3; ++frame_class) {
-        const std::uint64_t in_frame = kClassBits[(frame_class + 3 - block_class) % 3];
-        const std::uint64_t stops = found.forward_stops & in_frame, starts = found.forward_starts & in_frame;
-        std::size_t& start = frames.forward_start[frame_class];
-        if (stops == 0) {
-            if (with_starts && start == kNone && starts != 0) start = block + lowest(starts);
-            continue;
+[[gnu::always_inline]] inline void cut_long_runs(const BlockEvents& found, std::size_t block, OrfCutter& cutter,
+                                                 Frames& frames) {
+    const std::array<std::uint64_t, 3>& in_frame = kFrameBits[block % 3];
+    if constexpr (!with_starts) {
+        for (unsigned frame_class = 0; frame_class < 3; ++frame_class) {
+            const std::uint64_t forward = found.forward_stops & in_frame[frame_class];
+            std::size_t& forward_next = frames.forward_next[frame_class];
+            const std::size_t forward_first = block + lowest_or_any(forward);
+            if ((forward != 0) & cutter.long_enough(forward_next, forward_first))
+                cutter.forward_run(frame_class, forward_next, forward_first, kNone, true);
+            forward_next = forward != 0 ? block + highest_or_any(forward) + 3 : forward_next;
+
+            const std::uint64_t reverse = found.reverse_stops & in_frame[frame_class];
+            std::size_t& reverse_next = frames.reverse_next[frame_class];
+            const std::size_t reverse_first = block + lowest_or_any(reverse);
+            if ((reverse != 0) & cutter.long_enough(reverse_next, reverse_first))
+                cutter.reverse_run(frame_class, reverse_next, reverse_first, kNone, reverse_next >= 3, false);
+            reverse_next = reverse != 0 ? block + highest_or_any(reverse) + 3 : reverse_next;
         }
-        const unsigned first = lowest(stops), last = highest(stops);
-        if (with_starts && start == kNone && (starts & below(first)) != 0) start = block + lowest(starts);
-        cutter.forward_run(frame_class, frames.forward_next[frame_class], block + first, start, true);
-        frames.forward_next[frame_class] = block + last + 3;
-        if (with_starts) start = (starts & above(last)) != 0 ? block + lowest(starts & above(last)) : kNone;
+        return;
     }
     for (unsigned frame_class = 0; frame_class < 3; ++frame_class) {
-        const std::uint64_t in_frame = kClassBits[(frame_class + 3 - block_class) % 3];
-        const std::uint64_t stops = found.reverse_stops & in_frame, starts = found.reverse_starts & in_frame;
-        std::size_t& start = frames.reverse_start[frame_class];
+        const std::uint64_t stops = found.forward_stops & in_frame[frame_class];
+        const std::uint64_t starts = found.forward_starts & in_frame[frame_class];
+        std::size_t& start = frames.forward_start[frame_class];
         if (stops == 0) {
-            if (with_starts && starts != 0) start = block + highest(starts);
+            if (start == kNone && starts != 0) start = block + lowest(starts);
             continue;
         }
         const unsigned first = lowest(stops), last = highest(stops);
-        if (with_starts && (starts & below(first)) != 0) start = block + highest(starts & below(first));
+        if (start == kNone && (starts & below(first)) != 0) start = block + lowest(starts);
+        cutter.forward_run(frame_class, frames.forward_next[frame_class], block + first, start, true);
+        frames.forward_next[frame_class] = block + last + 3;
+        start = (starts & above(last)) != 0 ? block + lowest(starts & above(last)) : kNone;
+    }
+    for (unsigned frame_class = 0; frame_class < 3; ++frame_class) {
+        const std::uint64_t stops = found.reverse_stops & in_frame[frame_class];
+        const std::uint64_t starts = found.reverse_starts & in_frame[frame_class];
+        std::size_t& start = frames.reverse_start[frame_class];
+        if (stops == 0) {
+            if (starts != 0) start = block + highest(starts);
+            continue;
+        }
+        const unsigned first = lowest(stops), last = highest(stops);
+        if ((starts & below(first)) != 0) start = block + highest(starts & below(first));
         std::size_t& next = frames.reverse_next[frame_class];
         cutter.reverse_run(frame_class, next, block + first, start, next >= 3, false);
         next = block + last + 3;
-        if (with_starts) start = (starts & above(last)) != 0 ? block + highest(starts & above(last)) : kNone;
+        start = (starts & above(last)) != 0 ? block + highest(starts & above(last)) : kNone;
     }
 }
 
 // The ORFs into `lists`; returns the bytes that are G or C, counted from the
 // same letter masks.
 template <bool with_starts, bool long_runs_only>
-std::size_t scan(const unsigned char* bytes, std::size_t length, const OrfRules& rules, LetterMasksKernel kernel,
+[[gnu::always_inline]] inline std::size_t scan(const unsigned char* bytes, std::size_t length, const OrfRules& rules, LetterMasksKernel kernel,
                  std::array<std::vector<Orf>, 6>& lists) {
     const StartCodons starts(with_starts ? rules.start_codons : 0);
     OrfCutter cutter(length, rules, lists);
@@ -323,6 +361,42 @@ std::size_t scan(const unsigned char* bytes, std::size_t length, const OrfRules&
     return gc;
 }
 
+[[gnu::always_inline]] inline std::size_t scan_by_rules(const unsigned char* bytes, std::size_t length,
+                                                      const OrfRules& rules, LetterMasksKernel kernel,
+                                                      std::array<std::vector<Orf>, 6>& lists) {
+    // Two stops of one frame in one block are at most 63 bytes apart.
+    const bool long_runs_only = rules.min_codons > 20;
+    if (rules.from_start) {
+        return long_runs_only ? scan<true, true>(bytes, length, rules, kernel, lists)
+                              : scan<true, false>(bytes, length, rules, kernel, lists);
+    }
+    return long_runs_only ? scan<false, true>(bytes, length, rules, kernel, lists)
+                          : scan<false, false>(bytes, length, rules, kernel, lists);
+}
+
+std::size_t scan_baseline(const unsigned char* bytes, std::size_t length, const OrfRules& rules,
+                          LetterMasksKernel kernel, std::array<std::vector<Orf>, 6>& lists) {
+    return scan_by_rules(bytes, length, rules, kernel, lists);
+}
+
+#if defined(__x86_64__)
+// The baseline counts each block's G and C through a library call.
+__attribute__((target("popcnt"))) std::size_t scan_popcnt(const unsigned char* bytes, std::size_t length,
+                                                          const OrfRules& rules, LetterMasksKernel kernel,
+                                                          std::array<std::vector<Orf>, 6>& lists) {
+    return scan_by_rules(bytes, length, rules, kernel, lists);
+}
+#endif
+
+std::size_t scan_with_cpu_bits(const unsigned char* bytes, std::size_t length, const OrfRules& rules,
+                               LetterMasksKernel kernel, std::array<std::vector<Orf>, 6>& lists) {
+#if defined(__x86_64__)
+    static const bool popcnt = __builtin_cpu_supports("popcnt");
+    if (popcnt) return scan_popcnt(bytes, length, rules, kernel, lists);
+#endif
+    return scan_baseline(bytes, length, rules, kernel, lists);
+}
+
 }  // namespace
 
 int codon_index(const unsigned char* codon) noexcept {
@@ -346,16 +420,7 @@ std::size_t find_orfs(std::string_view sequence, const OrfRules& rules, std::vec
     // Kept per thread: most records are short, and their lists are small.
     thread_local std::array<std::vector<Orf>, 6> lists;
     for (auto& list : lists) list.clear();
-    // Two stops of one frame in one block are at most 63 bytes apart.
-    const bool long_runs_only = rules.min_codons > 20;
-    std::size_t gc;
-    if (rules.from_start) {
-        gc = long_runs_only ? scan<true, true>(bytes, sequence.size(), rules, kernel, lists)
-                            : scan<true, false>(bytes, sequence.size(), rules, kernel, lists);
-    } else {
-        gc = long_runs_only ? scan<false, true>(bytes, sequence.size(), rules, kernel, lists)
-                            : scan<false, false>(bytes, sequence.size(), rules, kernel, lists);
-    }
+    const std::size_t gc = scan_with_cpu_bits(bytes, sequence.size(), rules, kernel, lists);
     merge_lists(lists, out);
     // A long record's lists are not kept for the short ones after it.
     for (auto& list : lists) {
