@@ -122,10 +122,8 @@ public:
         if (rules_.reverse && end - first >= shortest_) cut_reverse(frame_class, first, end, last_start, stopped, at_top);
     }
 
-    // Whether the run [first, end) is long enough to hold an ORF that is kept.
-    [[gnu::always_inline]] bool long_enough(std::size_t first, std::size_t end) const noexcept {
-        return end - first >= shortest_;
-    }
+    // Bytes of the shortest run that can hold an ORF that is kept.
+    std::size_t shortest() const noexcept { return shortest_; }
 
 private:
     void cut_forward(unsigned frame_class, std::size_t first, std::size_t end, std::size_t first_start,
@@ -160,7 +158,6 @@ private:
     std::size_t length_;
     const OrfRules& rules_;
     std::array<std::vector<Orf>, 6>& lists_;
-    // Bytes of the shortest run that can hold an ORF that is kept.
     std::size_t shortest_;
 };
 
@@ -213,6 +210,9 @@ unsigned lowest(std::uint64_t bits) noexcept { return static_cast<unsigned>(std:
 // zero to handle they are one instruction each.
 unsigned lowest_or_any(std::uint64_t bits) noexcept { return lowest(bits | (std::uint64_t{1} << 63)); }
 unsigned highest_or_any(std::uint64_t bits) noexcept { return highest(bits | 1u); }
+// Every bit set when the mask holds one, none otherwise: a choice by masking,
+// which the compiler does not turn back into a branch.
+std::size_t any_bit(std::uint64_t bits) noexcept { return std::size_t{0} - static_cast<std::size_t>(bits != 0); }
 
 // What the scan carries from block to block, per class of position modulo 3
 // and strand: the first codon after the last stop seen; with starts, the
@@ -325,17 +325,17 @@ template <bool with_starts>
         for (unsigned frame_class = 0; frame_class < 3; ++frame_class) {
             const std::uint64_t forward = found.forward_stops & in_frame[frame_class];
             std::size_t& forward_next = frames.forward_next[frame_class];
-            const std::size_t forward_first = block + lowest_or_any(forward);
-            if ((forward != 0) & cutter.long_enough(forward_next, forward_first))
-                cutter.forward_run(frame_class, forward_next, forward_first, kNone, true);
-            forward_next = forward != 0 ? block + highest_or_any(forward) + 3 : forward_next;
+            const std::size_t forward_any = any_bit(forward);
+            if (((block + lowest_or_any(forward) - forward_next) & forward_any) >= cutter.shortest()) [[unlikely]]
+                cutter.forward_run(frame_class, forward_next, block + lowest(forward), kNone, true);
+            forward_next ^= (forward_next ^ (block + highest_or_any(forward) + 3)) & forward_any;
 
             const std::uint64_t reverse = found.reverse_stops & in_frame[frame_class];
             std::size_t& reverse_next = frames.reverse_next[frame_class];
-            const std::size_t reverse_first = block + lowest_or_any(reverse);
-            if ((reverse != 0) & cutter.long_enough(reverse_next, reverse_first))
-                cutter.reverse_run(frame_class, reverse_next, reverse_first, kNone, reverse_next >= 3, false);
-            reverse_next = reverse != 0 ? block + highest_or_any(reverse) + 3 : reverse_next;
+            const std::size_t reverse_any = any_bit(reverse);
+            if (((block + lowest_or_any(reverse) - reverse_next) & reverse_any) >= cutter.shortest()) [[unlikely]]
+                cutter.reverse_run(frame_class, reverse_next, block + lowest(reverse), kNone, reverse_next >= 3, false);
+            reverse_next ^= (reverse_next ^ (block + highest_or_any(reverse) + 3)) & reverse_any;
         }
         return;
     }
