@@ -87,12 +87,13 @@ void fill_letter_masks(const unsigned char* bytes, std::size_t length, std::size
     const std::size_t whole_blocks = length / 64;
     const std::size_t direct = first < whole_blocks ? std::min(count, whole_blocks - first) : 0;
     if (direct != 0) kernel(bytes + 64 * first, direct, out);
-    for (std::size_t k = direct; k < count; ++k) {
-        alignas(64) std::array<unsigned char, 64> padded{};
-        const std::size_t from = 64 * (first + k);
-        if (from < length) std::copy(bytes + from, bytes + std::min(length, from + 64), padded.begin());
-        kernel(padded.data(), 1, out + k);
-    }
+    if (direct == count) return;
+    // At most the text's partial block and the one after it, in one call.
+    constexpr std::size_t kPadded = 2;
+    alignas(64) std::array<unsigned char, 64 * kPadded> padded{};
+    const std::size_t from = 64 * (first + direct);
+    if (from < length) std::copy(bytes + from, bytes + std::min(length, from + padded.size()), padded.begin());
+    kernel(padded.data(), count - direct, out + direct);
 }
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
@@ -268,7 +269,7 @@ void take_heads(BlockEvents& found, std::size_t block, Heads& heads, Frames& fra
 }
 
 // The runs that reach the text's end, one per strand and class.
-void close_frames(std::size_t length, const Frames& frames, OrfCutter& cutter) {
+[[gnu::always_inline]] inline void close_frames(std::size_t length, const Frames& frames, OrfCutter& cutter) {
     for (unsigned frame_class = 0; frame_class < 3 && frame_class + 3 <= length; ++frame_class) {
         const std::size_t top = frame_class + 3 * ((length - frame_class) / 3);
         cutter.forward_run(frame_class, frames.forward_next[frame_class], top, frames.forward_start[frame_class],
