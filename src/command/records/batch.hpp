@@ -2,9 +2,9 @@
 // every identifier and sequence in one block, and where each record lies in it.
 #pragma once
 
-#include <algorithm>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
