@@ -168,6 +168,13 @@ bool before(const Orf& a, const Orf& b) noexcept {
     return !a.reverse && b.reverse;
 }
 
+// The same order computed whole: which list's head comes first is a coin
+// toss that branches would mispredict.
+bool before_unbranched(const Orf& a, const Orf& b) noexcept {
+    const bool same_start = a.start == b.start, same_end = a.end == b.end;
+    return (a.start < b.start) | (same_start & ((a.end < b.end) | (same_end & !a.reverse & b.reverse)));
+}
+
 // Appends the six ordered lists to `out` in one ordered sequence.
 void merge_lists(std::array<std::vector<Orf>, 6>& lists, std::vector<Orf>& out) {
     std::size_t total = 0;
@@ -181,15 +188,20 @@ void merge_lists(std::array<std::vector<Orf>, 6>& lists, std::vector<Orf>& out) 
         std::sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end(), before);
         return;
     }
-    std::array<std::size_t, 6> next{};
-    for (std::size_t written = 0; written < total; ++written) {
-        std::size_t best = 6;
-        for (std::size_t k = 0; k < 6; ++k) {
-            if (next[k] < lists[k].size() && (best == 6 || before(lists[k][next[k]], lists[best][next[best]])))
-                best = k;
-        }
-        out.push_back(lists[best][next[best]++]);
+    // Each list ends in an ORF after every other, so that a list run out of
+    // ORFs needs no test of its own.
+    constexpr std::size_t kEnd = std::numeric_limits<std::size_t>::max();
+    std::array<const Orf*, 6> heads;
+    for (std::size_t k = 0; k < 6; ++k) {
+        lists[k].push_back(Orf{kEnd, kEnd, true, 0, false, false});
+        heads[k] = lists[k].data();
     }
+    for (std::size_t written = 0; written < total; ++written) {
+        std::size_t best = 0;
+        for (std::size_t k = 1; k < 6; ++k) best = before_unbranched(*heads[k], *heads[best]) ? k : best;
+        out.push_back(*heads[best]++);
+    }
+    for (auto& list : lists) list.pop_back();
 }
 
 // Bits p of a block with p modulo 3 equal to the index.
