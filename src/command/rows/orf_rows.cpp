@@ -22,7 +22,7 @@ constexpr std::size_t kUnitRows = 4096;
 
 // Records shorter than two pieces are scanned whole: each piece costs a task
 // and a join.
-constexpr std::size_t kPieceBytes = std::size_t{256} << 10;
+constexpr std::size_t kPieceBytes = std::size_t{64} << 10;
 
 // The ORFs kept of the records of one range, record after record.
 struct RangeOrfs {
