@@ -61,12 +61,13 @@ private:
     // A block of megabytes filled once per batch takes a page fault per 4 KiB
     // page otherwise; a fresh batch of a long record is read while the
     // workers wait for it. Only advice: the pages stay small where it is not
-    // taken.
+    // taken. The advice covers whole pages, so that the allocator's mapping
+    // stays one piece that it can grow in place.
     void ask_for_huge_pages() noexcept {
 #if defined(MADV_HUGEPAGE)
         if (capacity_ < kHugePage) return;
         const auto begin = reinterpret_cast<std::uintptr_t>(data_.get()) & ~(kPage - 1);
-        const auto end = (reinterpret_cast<std::uintptr_t>(data_.get()) + capacity_) & ~(kPage - 1);
+        const auto end = (reinterpret_cast<std::uintptr_t>(data_.get()) + capacity_ + kPage - 1) & ~(kPage - 1);
         (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 #endif
     }
