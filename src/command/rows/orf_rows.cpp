@@ -9,6 +9,7 @@
 #include "command/rows/fasta.hpp"
 #include "command/rows/gff3.hpp"
 #include "command/rows/record_rows.hpp"
+#include "command/rows/spare_rows.hpp"
 #include "command/rows/tsv.hpp"
 #include "parallel/parallel_ordered_map.hpp"
 
@@ -152,8 +153,7 @@ std::vector<Unit> cut_units(std::span<const RecordRange> ranges, std::span<const
 
 std::string format_unit(const Batch& batch, const Layout& layout, const Unit& unit) {
     const RangeOrfs& range = *unit.range;
-    std::string rows;
-    rows.reserve((unit.end_orf - unit.first_orf) * 96);
+    std::string rows = take_row_buffer((unit.end_orf - unit.first_orf) * 96);
     // The range's records from the one that holds the unit's first ORF.
     std::size_t k = static_cast<std::size_t>(
         std::upper_bound(range.first_orf.begin(), range.first_orf.end(), unit.first_orf) - range.first_orf.begin() - 1);
