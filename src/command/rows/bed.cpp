@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "command/rows/float_repr.hpp"
+#include "command/rows/thread_table.hpp"
 
 namespace marlinox::command {
 namespace {
@@ -51,13 +52,14 @@ struct RememberedScore {
     unsigned score;
 };
 constexpr unsigned kScoreSlotBits = 12;
-thread_local RememberedScore remembered_scores[std::size_t{1} << kScoreSlotBits];
 
 unsigned orf_bed_score(const OrfValues& orf) noexcept {
+    RememberedScore* const scores = thread_table<RememberedScore, std::size_t{1} << kScoreSlotBits>();
+    if (scores == nullptr) return bed_score(orf.evalue());
     const std::uint64_t no_stop_bits = std::bit_cast<std::uint64_t>(orf.record().no_stop);
     const std::uint64_t length = orf.record().sequence.size(), codons = orf.codons();
     const std::uint64_t mixed = (no_stop_bits ^ (length * 0xC2B2AE3D27D4EB4Fu)) + codons;
-    RememberedScore& slot = remembered_scores[(mixed * 0x9E3779B97F4A7C15u) >> (64 - kScoreSlotBits)];
+    RememberedScore& slot = scores[(mixed * 0x9E3779B97F4A7C15u) >> (64 - kScoreSlotBits)];
     if (slot.codons != codons || slot.length != length || slot.no_stop_bits != no_stop_bits)
         slot = {no_stop_bits, length, codons, bed_score(orf.evalue())};
     return slot.score;
