@@ -37,8 +37,8 @@ struct StartCodons {
     std::size_t count = 0;
 
     explicit StartCodons(std::uint64_t bits) noexcept {
-        for (unsigned codon = 0; codon < 64; ++codon) {
-            if (((bits >> codon) & 1u) == 0) continue;
+        for (; bits != 0; bits &= bits - 1) {
+            const auto codon = static_cast<unsigned>(std::countr_zero(bits));
             const unsigned first = codon >> 4, second = (codon >> 2) & 3u, third = codon & 3u;
             forward[count] = {first, second, third};
             reverse[count] = {3 - third, 3 - second, 3 - first};
@@ -182,10 +182,15 @@ void merge_lists(std::array<std::vector<Orf>, 6>& lists, std::vector<Orf>& out) 
     // Grown geometrically: `out` collects the ORFs of many records in turn.
     if (out.capacity() < out.size() + total) out.reserve(std::max(out.size() + total, 2 * out.capacity()));
     if (total <= 32) {
-        // A short record's few ORFs: sorting them costs less than merging.
+        // A short record's few ORFs: each put in its place costs less than merging.
         const std::size_t first = out.size();
-        for (const auto& list : lists) out.insert(out.end(), list.begin(), list.end());
-        std::sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end(), before);
+        for (const auto& list : lists) {
+            for (const Orf& orf : list) {
+                out.push_back(orf);
+                for (std::size_t at = out.size() - 1; at != first && before(out[at], out[at - 1]); --at)
+                    std::swap(out[at], out[at - 1]);
+            }
+        }
         return;
     }
     // Each list ends in an ORF after every other, so that a list run out of
