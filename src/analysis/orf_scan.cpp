@@ -181,18 +181,6 @@ void merge_lists(std::array<std::vector<Orf>, 6>& lists, std::vector<Orf>& out) 
     for (const auto& list : lists) total += list.size();
     // Grown geometrically: `out` collects the ORFs of many records in turn.
     if (out.capacity() < out.size() + total) out.reserve(std::max(out.size() + total, 2 * out.capacity()));
-    if (total <= 32) {
-        // A short record's few ORFs: each put in its place costs less than merging.
-        const std::size_t first = out.size();
-        for (const auto& list : lists) {
-            for (const Orf& orf : list) {
-                out.push_back(orf);
-                for (std::size_t at = out.size() - 1; at != first && before(out[at], out[at - 1]); --at)
-                    std::swap(out[at], out[at - 1]);
-            }
-        }
-        return;
-    }
     // Each list ends in an ORF after every other, so that a list run out of
     // ORFs needs no test of its own.
     constexpr std::size_t kEnd = std::numeric_limits<std::size_t>::max();
