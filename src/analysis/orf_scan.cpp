@@ -168,13 +168,6 @@ bool before(const Orf& a, const Orf& b) noexcept {
     return !a.reverse && b.reverse;
 }
 
-// The same order computed whole: which list's head comes first is a coin
-// toss that branches would mispredict.
-bool before_unbranched(const Orf& a, const Orf& b) noexcept {
-    const bool same_start = a.start == b.start, same_end = a.end == b.end;
-    return (a.start < b.start) | (same_start & ((a.end < b.end) | (same_end & !a.reverse & b.reverse)));
-}
-
 // Appends the six ordered lists to `out` in one ordered sequence.
 void merge_lists(std::array<std::vector<Orf>, 6>& lists, std::vector<Orf>& out) {
     std::size_t total = 0;
@@ -184,15 +177,25 @@ void merge_lists(std::array<std::vector<Orf>, 6>& lists, std::vector<Orf>& out) 
     // Each list ends in an ORF after every other, so that a list run out of
     // ORFs needs no test of its own.
     constexpr std::size_t kEnd = std::numeric_limits<std::size_t>::max();
+    // The heads' starts are kept at hand: they decide but for the rare
+    // ORFs of one start on several lists (at a record's first codons).
     std::array<const Orf*, 6> heads;
+    std::array<std::size_t, 6> starts;
     for (std::size_t k = 0; k < 6; ++k) {
         lists[k].push_back(Orf{kEnd, kEnd, true, 0, false, false});
         heads[k] = lists[k].data();
+        starts[k] = heads[k]->start;
     }
     for (std::size_t written = 0; written < total; ++written) {
         std::size_t best = 0;
-        for (std::size_t k = 1; k < 6; ++k) best = before_unbranched(*heads[k], *heads[best]) ? k : best;
+        for (std::size_t k = 1; k < 6; ++k) {
+            const bool tie = starts[k] == starts[best];
+            best = starts[k] < starts[best] ? k : best;
+            if (tie) [[unlikely]]
+                best = before(*heads[k], *heads[best]) ? k : best;
+        }
         out.push_back(*heads[best]++);
+        starts[best] = heads[best]->start;
     }
     for (auto& list : lists) list.pop_back();
 }
