@@ -251,7 +251,8 @@ void take_heads(BlockEvents& found, std::size_t block, Heads& heads, Frames& fra
             const std::uint64_t stops = found.forward_stops & in_frame[frame_class];
             const std::uint64_t head = in_frame[frame_class] & (stops ^ (stops - 1));  // up to the first stop
             const std::uint64_t starts = found.forward_starts & head & ~stops;
-            if (heads.start_before[forward] == kNone && starts != 0) heads.start_before[forward] = block + lowest(starts);
+            if (heads.start_before[forward] == kNone && starts != 0)
+                heads.start_before[forward] = block + lowest(starts);
             found.forward_stops &= ~head;
             found.forward_starts &= ~head;
             if (stops != 0) {

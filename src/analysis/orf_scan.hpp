@@ -4,9 +4,9 @@
 // the stops; the runs between them are cut in order, frame by frame.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <array>
 #include <limits>
 #include <span>
 #include <string_view>

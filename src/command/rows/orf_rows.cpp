@@ -80,7 +80,8 @@ RangeOrfs find_range_orfs(const Batch& batch, const Layout& layout, const Record
     found.no_stop.reserve(range.count);
     for (std::size_t i = range.first; i != range.first + range.count; ++i) {
         const std::size_t first = found.orfs.size();
-        const std::size_t gc_bytes = analysis::find_orfs(batch.sequence(batch.records[i]), layout.orfs->rules, found.orfs);
+        const std::size_t gc_bytes =
+            analysis::find_orfs(batch.sequence(batch.records[i]), layout.orfs->rules, found.orfs);
         finish_record(found, first, batch, layout, i, gc_bytes);
     }
     found.first_orf.push_back(found.orfs.size());
