@@ -26,7 +26,8 @@ ORFs written to a file) with `--orfs between-stops` / `start-stop --format
 bed`, both at the default minimum of 30 bases, on the reads as FASTA, E. coli
 K-12 MG1655 and the 156 contigs of its assembly (ragout's example), in
 --orf-repeats interleaved rounds (getorf on a million reads takes tens of
-seconds: --orf-reads caps the reads given to both).
+seconds: --orf-reads caps the reads given to both); with `--previous BIN`,
+that build's ORF mode runs in the same rounds.
 """
 
 import argparse
@@ -188,7 +189,8 @@ def main() -> None:
     parser.add_argument("--repeats", type=int, default=5)
     parser.add_argument("--build-dir", type=Path, help="a build tree holding bin/marlinox and the module")
     parser.add_argument("--quick", action="store_true", help="100,000 reads and 25 MB of genomes")
-    parser.add_argument("--previous", type=Path, help="the marlinox command of an earlier build, timed alongside")
+    parser.add_argument("--previous", type=Path,
+                        help="the marlinox command of an earlier build, timed alongside (the ORF rounds too)")
     parser.add_argument("--orf-repeats", type=int, default=10)
     parser.add_argument("--orf-reads", type=int, default=1_000_000, help="most reads in the ORF rounds")
     parser.add_argument("--orfs-only", action="store_true", help="only the ORF mode against getorf")
@@ -334,6 +336,9 @@ def orfs_against_getorf(marlinox: str, reads: Path, args: argparse.Namespace, da
                                                             "--format", "bed", str(path)]
         runs[(mode, "getorf")] = lambda path, find=find: ["getorf", "-sequence", str(path), "-find", find,
                                                           "-outseq", str(out), "-auto"]
+        if args.previous:
+            runs[(mode, "previous")] = lambda path, mode=mode: [str(args.previous), "--no-progress", "-j", "2",
+                                                                "--orfs", mode, "--format", "bed", str(path)]
     samples: dict[tuple[str, str, str], list[float]] = {}
     for path in files.values():
         warm(path)
@@ -345,14 +350,19 @@ def orfs_against_getorf(marlinox: str, reads: Path, args: argparse.Namespace, da
                 samples.setdefault((label, mode, tool), []).append(timed(argv(path))[0])
     out.unlink(missing_ok=True)
     print()
-    print("| data | mode | marlinox | getorf | getorf / marlinox (spread) |")
-    print("|---|---|---|---|---|")
+    previous = " previous build / marlinox (spread) |" if args.previous else ""
+    print("| data | mode | marlinox | getorf | getorf / marlinox (spread) |" + previous)
+    print("|---|---|---|---|---|" + ("---|" if args.previous else ""))
     for label in files:
         for mode, find in modes.items():
             ours, theirs = samples[(label, mode, "marlinox")], samples[(label, mode, "getorf")]
             ratios = [t / o for t, o in zip(theirs, ours)]
-            print(f"| {label} | {mode} (getorf -find {find}) | {statistics.median(ours):.3f} s | "
-                  f"{statistics.median(theirs):.3f} s | {statistics.median(ratios):.1f} ({spread(ratios)}) |")
+            row = (f"| {label} | {mode} (getorf -find {find}) | {statistics.median(ours):.3f} s | "
+                   f"{statistics.median(theirs):.3f} s | {statistics.median(ratios):.1f} ({spread(ratios)}) |")
+            if args.previous:
+                before = [p / o for p, o in zip(samples[(label, mode, "previous")], ours)]
+                row += f" {statistics.median(before):.2f} ({spread(before)}) |"
+            print(row)
 
 
 def version(argv: list[str]) -> str:

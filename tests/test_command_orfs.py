@@ -220,15 +220,20 @@ def test_orfs_equal_the_model(tmp_path, records, form, args, fmt, columns, heade
     assert result.stdout.decode() == expected_output(records, str(path), fmt, columns or DEFAULT, header, **options)
 
 
-def test_a_long_record_gives_the_same_rows_on_every_thread_count(tmp_path):
+@pytest.mark.parametrize("args, options, rows", [
+    (["--orfs", "between-stops", "--min-length", "3"], dict(min_length=3), 20_000),  # several units of rows
+    # Runs long enough to cross from one piece of the record into the next.
+    (["--orfs", "start-stop", "--min-length", "150", "--starts", "ATG,GTG"],
+     dict(mode="start-stop", min_length=150, starts="ATG,GTG"), 100),
+])
+def test_a_long_record_gives_the_same_rows_on_every_thread_count(tmp_path, args, options, rows):
     rng = random.Random(3)
     record = [("long", "".join(rng.choices("ACGT", k=300_000)))]
     (tmp_path / "in.fa").write_text(f">long\n{record[0][1]}\n")
-    expected = expected_output(record, "x", "bed", header=False, min_length=3)
-    assert expected.count("\n") > 20_000  # several units of rows
+    expected = expected_output(record, "x", "bed", header=False, **options)
+    assert expected.count("\n") > rows
     for threads in ["1", "2", "8"]:
-        result = run("-j", threads, "--orfs", "between-stops", "--min-length", "3", "--format", "bed",
-                     tmp_path / "in.fa")
+        result = run("-j", threads, *args, "--format", "bed", tmp_path / "in.fa")
         assert result.stdout.decode() == expected
 
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <limits>
+#include <span>
 
 #include "analysis/codon_windows.hpp"
 #include "analysis/level_kernels.hpp"
@@ -65,12 +66,13 @@ void fill_letter_masks(const unsigned char* bytes, std::size_t length, std::size
     const std::size_t whole_blocks = length / 64;
     const std::size_t direct = first < whole_blocks ? std::min(count, whole_blocks - first) : 0;
     if (direct != 0) kernel(bytes + 64 * first, direct, out);
-    for (std::size_t k = direct; k < count; ++k) {
-        alignas(64) std::array<unsigned char, 64> padded{};
-        const std::size_t from = 64 * (first + k);
-        if (from < length) std::copy(bytes + from, bytes + std::min(length, from + 64), padded.begin());
-        kernel(padded.data(), 1, out + k);
-    }
+    if (direct == count) return;
+    // At most the text's partial block and the one after it, in one call.
+    constexpr std::size_t kPadded = 2;
+    alignas(64) std::array<unsigned char, 64 * kPadded> padded{};
+    const std::size_t from = 64 * (first + direct);
+    if (from < length) std::copy(bytes + from, bytes + std::min(length, from + padded.size()), padded.begin());
+    kernel(padded.data(), count - direct, out + direct);
 }
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
@@ -99,6 +101,9 @@ public:
                                             std::size_t last_start, bool stopped, bool at_top) {
         if (rules_.reverse && end - first >= shortest_) cut_reverse(frame_class, first, end, last_start, stopped, at_top);
     }
+
+    // Bytes of the shortest run that can hold an ORF that is kept.
+    std::size_t shortest() const noexcept { return shortest_; }
 
 private:
     void cut_forward(unsigned frame_class, std::size_t first, std::size_t end, std::size_t first_start,
@@ -133,7 +138,6 @@ private:
     std::size_t length_;
     const OrfRules& rules_;
     std::array<std::vector<Orf>, 6>& lists_;
-    // Bytes of the shortest run that can hold an ORF that is kept.
     std::size_t shortest_;
 };
 
@@ -149,31 +153,54 @@ void merge_lists(std::array<std::vector<Orf>, 6>& lists, std::vector<Orf>& out) 
     for (const auto& list : lists) total += list.size();
     // Grown geometrically: `out` collects the ORFs of many records in turn.
     if (out.capacity() < out.size() + total) out.reserve(std::max(out.size() + total, 2 * out.capacity()));
-    if (total <= 32) {
-        // A short record's few ORFs: sorting them costs less than merging.
-        const std::size_t first = out.size();
-        for (const auto& list : lists) out.insert(out.end(), list.begin(), list.end());
-        std::sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end(), before);
-        return;
+    // Each list ends in an ORF after every other, so that a list run out of
+    // ORFs needs no test of its own.
+    constexpr std::size_t kEnd = std::numeric_limits<std::size_t>::max();
+    // The heads' starts are kept at hand: they decide but for the rare
+    // ORFs of one start on several lists (at a record's first codons).
+    std::array<const Orf*, 6> heads;
+    std::array<std::size_t, 6> starts;
+    for (std::size_t k = 0; k < 6; ++k) {
+        lists[k].push_back(Orf{kEnd, kEnd, true, 0, false, false});
+        heads[k] = lists[k].data();
+        starts[k] = heads[k]->start;
     }
-    std::array<std::size_t, 6> next{};
     for (std::size_t written = 0; written < total; ++written) {
-        std::size_t best = 6;
-        for (std::size_t k = 0; k < 6; ++k) {
-            if (next[k] < lists[k].size() && (best == 6 || before(lists[k][next[k]], lists[best][next[best]])))
-                best = k;
+        std::size_t best = 0;
+        for (std::size_t k = 1; k < 6; ++k) {
+            const bool tie = starts[k] == starts[best];
+            best = starts[k] < starts[best] ? k : best;
+            if (tie) [[unlikely]]
+                best = before(*heads[k], *heads[best]) ? k : best;
         }
-        out.push_back(lists[best][next[best]++]);
+        out.push_back(*heads[best]++);
+        starts[best] = heads[best]->start;
     }
+    for (auto& list : lists) list.pop_back();
 }
 
 // Bits p of a block with p modulo 3 equal to the index.
 constexpr std::array<std::uint64_t, 3> kClassBits{0x9249249249249249u, 0x2492492492492492u, 0x4924924924924924u};
 
+// Per class of a block's first position modulo 3: the block's bits of each
+// class of position modulo 3.
+constexpr std::array<std::array<std::uint64_t, 3>, 3> kFrameBits{{
+    {kClassBits[0], kClassBits[1], kClassBits[2]},
+    {kClassBits[2], kClassBits[0], kClassBits[1]},
+    {kClassBits[1], kClassBits[2], kClassBits[0]},
+}};
+
 std::uint64_t below(unsigned bit) noexcept { return (std::uint64_t{1} << bit) - 1; }
 std::uint64_t above(unsigned bit) noexcept { return bit == 63 ? 0 : ~((std::uint64_t{2} << bit) - 1); }
 unsigned highest(std::uint64_t bits) noexcept { return 63u - static_cast<unsigned>(std::countl_zero(bits)); }
 unsigned lowest(std::uint64_t bits) noexcept { return static_cast<unsigned>(std::countr_zero(bits)); }
+// The same for a mask that may be empty, whatever they give then: without a
+// zero to handle they are one instruction each.
+unsigned lowest_or_any(std::uint64_t bits) noexcept { return lowest(bits | (std::uint64_t{1} << 63)); }
+unsigned highest_or_any(std::uint64_t bits) noexcept { return highest(bits | 1u); }
+// Every bit set when the mask holds one, none otherwise: a choice by masking,
+// which the compiler does not turn back into a branch.
+std::size_t any_bit(std::uint64_t bits) noexcept { return std::size_t{0} - static_cast<std::size_t>(bits != 0); }
 
 // What the scan carries from block to block, per class of position modulo 3
 // and strand: the first codon after the last stop seen; with starts, the
@@ -182,6 +209,63 @@ struct Frames {
     std::array<std::size_t, 3> forward_next{0, 1, 2}, reverse_next{0, 1, 2};
     std::array<std::size_t, 3> forward_start{kNone, kNone, kNone}, reverse_start{kNone, kNone, kNone};
 };
+
+// A piece after a text's first: per strand and class (forward 0 to 2, reverse
+// 3 to 5), the run that its first stop ends began in an earlier piece, so the
+// scan notes that stop and the starts before it for the join, and takes the
+// class up from the codon after it.
+struct Heads {
+    std::array<std::size_t, 6> first_stop{kNone, kNone, kNone, kNone, kNone, kNone};
+    std::array<std::size_t, 6> start_before{kNone, kNone, kNone, kNone, kNone, kNone};
+    unsigned pending = 0;  // bit per class whose first stop is still to come
+};
+
+// The heads in one block: notes them and takes their events, and those of
+// every pending class, out of `found`.
+void take_heads(BlockEvents& found, std::size_t block, Heads& heads, Frames& frames) {
+    const std::array<std::uint64_t, 3>& in_frame = kFrameBits[block % 3];
+    for (unsigned frame_class = 0; frame_class < 3; ++frame_class) {
+        const unsigned forward = frame_class, reverse = 3 + frame_class;
+        if (((heads.pending >> forward) & 1u) != 0) {
+            const std::uint64_t stops = found.forward_stops & in_frame[frame_class];
+            const std::uint64_t head = in_frame[frame_class] & (stops ^ (stops - 1));  // up to the first stop
+            const std::uint64_t starts = found.forward_starts & head & ~stops;
+            if (heads.start_before[forward] == kNone && starts != 0)
+                heads.start_before[forward] = block + lowest(starts);
+            found.forward_stops &= ~head;
+            found.forward_starts &= ~head;
+            if (stops != 0) {
+                heads.first_stop[forward] = block + lowest(stops);
+                heads.pending &= ~(1u << forward);
+                frames.forward_next[frame_class] = heads.first_stop[forward] + 3;
+            }
+        }
+        if (((heads.pending >> reverse) & 1u) != 0) {
+            const std::uint64_t stops = found.reverse_stops & in_frame[frame_class];
+            const std::uint64_t head = in_frame[frame_class] & (stops ^ (stops - 1));
+            const std::uint64_t starts = found.reverse_starts & head & ~stops;
+            if (starts != 0) heads.start_before[reverse] = block + highest(starts);
+            found.reverse_stops &= ~head;
+            found.reverse_starts &= ~head;
+            if (stops != 0) {
+                heads.first_stop[reverse] = block + lowest(stops);
+                heads.pending &= ~(1u << reverse);
+                frames.reverse_next[frame_class] = heads.first_stop[reverse] + 3;
+            }
+        }
+    }
+}
+
+// The runs that reach the text's end, one per strand and class.
+[[gnu::always_inline]] inline void close_frames(std::size_t length, const Frames& frames, OrfCutter& cutter) {
+    for (unsigned frame_class = 0; frame_class < 3 && frame_class + 3 <= length; ++frame_class) {
+        const std::size_t top = frame_class + 3 * ((length - frame_class) / 3);
+        cutter.forward_run(frame_class, frames.forward_next[frame_class], top, frames.forward_start[frame_class],
+                           false);
+        cutter.reverse_run(frame_class, frames.reverse_next[frame_class], top, frames.reverse_start[frame_class],
+                           frames.reverse_next[frame_class] >= 3, true);
+    }
+}
 
 // Every stop of the block in position order: each one ends a run.
 template <bool with_starts>
@@ -219,58 +303,86 @@ void cut_every_run(const BlockEvents& found, std::size_t block, OrfCutter& cutte
 
 // Only the first stop of each frame in the block can end a run that is kept:
 // runs between two stops of one block hold at most 20 codons, fewer than the
-// rules keep. The last stop and the starts after it carry on.
+// rules keep. The last stop and the starts after it carry on. Whether a frame
+// holds a stop in a block is a coin toss, so without starts nothing branches
+// on it: a run long enough to keep is what is rare.
 template <bool with_starts>
-void cut_long_runs(const BlockEvents& found, std::size_t block, OrfCutter& cutter, Frames& frames) {
-    const auto block_class = static_cast<unsigned>(block % 3);
-    for (unsigned frame_class = 0; frame_class < 3; ++frame_class) {
-        const std::uint64_t in_frame = kClassBits[(frame_class + 3 - block_class) % 3];
-        const std::uint64_t stops = found.forward_stops & in_frame, starts = found.forward_starts & in_frame;
-        std::size_t& start = frames.forward_start[frame_class];
-        if (stops == 0) {
-            if (with_starts && start == kNone && starts != 0) start = block + lowest(starts);
-            continue;
+[[gnu::always_inline]] inline void cut_long_runs(const BlockEvents& found, std::size_t block, OrfCutter& cutter,
+                                                 Frames& frames) {
+    const std::array<std::uint64_t, 3>& in_frame = kFrameBits[block % 3];
+    if constexpr (!with_starts) {
+        for (unsigned frame_class = 0; frame_class < 3; ++frame_class) {
+            const std::uint64_t forward = found.forward_stops & in_frame[frame_class];
+            std::size_t& forward_next = frames.forward_next[frame_class];
+            const std::size_t forward_any = any_bit(forward);
+            if (((block + lowest_or_any(forward) - forward_next) & forward_any) >= cutter.shortest()) [[unlikely]]
+                cutter.forward_run(frame_class, forward_next, block + lowest(forward), kNone, true);
+            forward_next ^= (forward_next ^ (block + highest_or_any(forward) + 3)) & forward_any;
+
+            const std::uint64_t reverse = found.reverse_stops & in_frame[frame_class];
+            std::size_t& reverse_next = frames.reverse_next[frame_class];
+            const std::size_t reverse_any = any_bit(reverse);
+            if (((block + lowest_or_any(reverse) - reverse_next) & reverse_any) >= cutter.shortest()) [[unlikely]]
+                cutter.reverse_run(frame_class, reverse_next, block + lowest(reverse), kNone, reverse_next >= 3, false);
+            reverse_next ^= (reverse_next ^ (block + highest_or_any(reverse) + 3)) & reverse_any;
         }
-        const unsigned first = lowest(stops), last = highest(stops);
-        if (with_starts && start == kNone && (starts & below(first)) != 0) start = block + lowest(starts);
-        cutter.forward_run(frame_class, frames.forward_next[frame_class], block + first, start, true);
-        frames.forward_next[frame_class] = block + last + 3;
-        if (with_starts) start = (starts & above(last)) != 0 ? block + lowest(starts & above(last)) : kNone;
+        return;
     }
     for (unsigned frame_class = 0; frame_class < 3; ++frame_class) {
-        const std::uint64_t in_frame = kClassBits[(frame_class + 3 - block_class) % 3];
-        const std::uint64_t stops = found.reverse_stops & in_frame, starts = found.reverse_starts & in_frame;
-        std::size_t& start = frames.reverse_start[frame_class];
+        const std::uint64_t stops = found.forward_stops & in_frame[frame_class];
+        const std::uint64_t starts = found.forward_starts & in_frame[frame_class];
+        std::size_t& start = frames.forward_start[frame_class];
         if (stops == 0) {
-            if (with_starts && starts != 0) start = block + highest(starts);
+            if (start == kNone && starts != 0) start = block + lowest(starts);
             continue;
         }
         const unsigned first = lowest(stops), last = highest(stops);
-        if (with_starts && (starts & below(first)) != 0) start = block + highest(starts & below(first));
+        if (start == kNone && (starts & below(first)) != 0) start = block + lowest(starts);
+        cutter.forward_run(frame_class, frames.forward_next[frame_class], block + first, start, true);
+        frames.forward_next[frame_class] = block + last + 3;
+        start = (starts & above(last)) != 0 ? block + lowest(starts & above(last)) : kNone;
+    }
+    for (unsigned frame_class = 0; frame_class < 3; ++frame_class) {
+        const std::uint64_t stops = found.reverse_stops & in_frame[frame_class];
+        const std::uint64_t starts = found.reverse_starts & in_frame[frame_class];
+        std::size_t& start = frames.reverse_start[frame_class];
+        if (stops == 0) {
+            if (starts != 0) start = block + highest(starts);
+            continue;
+        }
+        const unsigned first = lowest(stops), last = highest(stops);
+        if ((starts & below(first)) != 0) start = block + highest(starts & below(first));
         std::size_t& next = frames.reverse_next[frame_class];
         cutter.reverse_run(frame_class, next, block + first, start, next >= 3, false);
         next = block + last + 3;
-        if (with_starts) start = (starts & above(last)) != 0 ? block + highest(starts & above(last)) : kNone;
+        start = (starts & above(last)) != 0 ? block + highest(starts & above(last)) : kNone;
     }
 }
 
-// The ORFs into `lists`; returns the bytes that are G or C, counted from the
-// same letter masks.
+// Blocks [first, end) of a text's windows; `heads`: those of a piece after
+// the first, else null.
+struct BlockSpan {
+    std::size_t first, end;
+    Heads* heads;
+};
+
+// The ORFs of the blocks into `lists`, and the frames after them; returns the
+// bytes that are G or C, counted from the same letter masks.
 template <bool with_starts, bool long_runs_only, bool standard_stops>
-std::size_t scan(const unsigned char* bytes, std::size_t length, const OrfRules& rules, LetterMasksKernel kernel,
-                 std::array<std::vector<Orf>, 6>& lists) {
+[[gnu::always_inline]] inline std::size_t scan(const unsigned char* bytes, std::size_t length, const OrfRules& rules,
+                                               LetterMasksKernel kernel, BlockSpan span,
+                                               std::array<std::vector<Orf>, 6>& lists, Frames& frames) {
     const StrandCodons starts(with_starts ? rules.start_codons : 0);
     const StrandCodons stops(standard_stops ? 0 : rules.stop_codons);
     OrfCutter cutter(length, rules, lists);
-    Frames frames;
     std::size_t gc = 0;
     const std::size_t windows = length - 2;
     const std::size_t blocks = (windows + 63) / 64;
     // Letters of a chunk of blocks and of the block after it.
     constexpr std::size_t kChunk = 64;
     std::array<LetterMasks, kChunk + 1> letters;
-    for (std::size_t chunk = 0; chunk < blocks; chunk += kChunk) {
-        const std::size_t in_chunk = std::min(kChunk, blocks - chunk);
+    for (std::size_t chunk = span.first; chunk < span.end; chunk += kChunk) {
+        const std::size_t in_chunk = std::min(kChunk, span.end - chunk);
         fill_letter_masks(bytes, length, chunk, in_chunk + 1, kernel, letters.data());
         for (std::size_t k = 0; k < in_chunk; ++k) {
             const std::size_t block = 64 * (chunk + k);
@@ -283,6 +395,8 @@ std::size_t scan(const unsigned char* bytes, std::size_t length, const OrfRules&
                 found.forward_starts &= inside;
                 found.reverse_starts &= inside;
             }
+            if (span.heads != nullptr && span.heads->pending != 0) [[unlikely]]
+                take_heads(found, block, *span.heads, frames);
             if constexpr (long_runs_only) {
                 cut_long_runs<with_starts>(found, block, cutter, frames);
             } else {
@@ -293,29 +407,87 @@ std::size_t scan(const unsigned char* bytes, std::size_t length, const OrfRules&
         if (chunk + in_chunk == blocks && 64 * blocks < length)
             gc += static_cast<std::size_t>(std::popcount(letters[in_chunk].g | letters[in_chunk].c));
     }
-    for (unsigned frame_class = 0; frame_class < 3 && frame_class + 3 <= length; ++frame_class) {
-        const std::size_t top = frame_class + 3 * ((length - frame_class) / 3);
-        cutter.forward_run(frame_class, frames.forward_next[frame_class], top, frames.forward_start[frame_class],
-                           false);
-        cutter.reverse_run(frame_class, frames.reverse_next[frame_class], top, frames.reverse_start[frame_class],
-                           frames.reverse_next[frame_class] >= 3, true);
-    }
+    if (span.end == blocks && span.heads == nullptr) close_frames(length, frames, cutter);
     return gc;
 }
 
-// The scan that `rules` ask for.
 template <bool standard_stops>
-std::size_t scan_by_rules(const unsigned char* bytes, std::size_t length, const OrfRules& rules,
-                          LetterMasksKernel kernel, std::array<std::vector<Orf>, 6>& lists) {
+[[gnu::always_inline]] inline std::size_t scan_by_stops(const unsigned char* bytes, std::size_t length,
+                                                      const OrfRules& rules, LetterMasksKernel kernel,
+                                                      BlockSpan span, std::array<std::vector<Orf>, 6>& lists,
+                                                      Frames& frames) {
     // Two stops of one frame in one block are at most 63 bytes apart.
     const bool long_runs_only = rules.min_codons > 20;
     if (rules.from_start) {
-        return long_runs_only ? scan<true, true, standard_stops>(bytes, length, rules, kernel, lists)
-                              : scan<true, false, standard_stops>(bytes, length, rules, kernel, lists);
+        return long_runs_only ? scan<true, true, standard_stops>(bytes, length, rules, kernel, span, lists, frames)
+                              : scan<true, false, standard_stops>(bytes, length, rules, kernel, span, lists, frames);
     }
-    return long_runs_only ? scan<false, true, standard_stops>(bytes, length, rules, kernel, lists)
-                          : scan<false, false, standard_stops>(bytes, length, rules, kernel, lists);
+    return long_runs_only ? scan<false, true, standard_stops>(bytes, length, rules, kernel, span, lists, frames)
+                          : scan<false, false, standard_stops>(bytes, length, rules, kernel, span, lists, frames);
 }
+
+// The scan that `rules` ask for: TAA, TAG and TGA take a fixed expression,
+// shorter than the terms of an arbitrary set.
+[[gnu::always_inline]] inline std::size_t scan_by_rules(const unsigned char* bytes, std::size_t length,
+                                                      const OrfRules& rules, LetterMasksKernel kernel,
+                                                      BlockSpan span, std::array<std::vector<Orf>, 6>& lists,
+                                                      Frames& frames) {
+    return rules.stop_codons == kStandardStops
+               ? scan_by_stops<true>(bytes, length, rules, kernel, span, lists, frames)
+               : scan_by_stops<false>(bytes, length, rules, kernel, span, lists, frames);
+}
+
+std::size_t scan_baseline(const unsigned char* bytes, std::size_t length, const OrfRules& rules,
+                          LetterMasksKernel kernel, BlockSpan span, std::array<std::vector<Orf>, 6>& lists,
+                          Frames& frames) {
+    return scan_by_rules(bytes, length, rules, kernel, span, lists, frames);
+}
+
+#if defined(__x86_64__)
+// The baseline counts each block's G and C through a library call.
+__attribute__((target("popcnt"))) std::size_t scan_popcnt(const unsigned char* bytes, std::size_t length,
+                                                          const OrfRules& rules, LetterMasksKernel kernel,
+                                                          BlockSpan span, std::array<std::vector<Orf>, 6>& lists,
+                                                          Frames& frames) {
+    return scan_by_rules(bytes, length, rules, kernel, span, lists, frames);
+}
+#endif
+
+std::size_t scan_with_cpu_bits(std::string_view sequence, const OrfRules& rules, ScanLevel level, BlockSpan span,
+                               std::array<std::vector<Orf>, 6>& lists, Frames& frames) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(sequence.data());
+    const LetterMasksKernel kernel = kernels_for(level).letter_masks;
+#if defined(__x86_64__)
+    static const bool popcnt = __builtin_cpu_supports("popcnt");
+    if (popcnt) return scan_popcnt(bytes, sequence.size(), rules, kernel, span, lists, frames);
+#endif
+    return scan_baseline(bytes, sequence.size(), rules, kernel, span, lists, frames);
+}
+
+std::size_t count_gc_bytes(std::string_view sequence) noexcept {
+    return static_cast<std::size_t>(std::count_if(sequence.begin(), sequence.end(), [](char b) {
+        return kBaseCode[static_cast<unsigned char>(b)] == kC || kBaseCode[static_cast<unsigned char>(b)] == kG;
+    }));
+}
+
+// Windows of 64 bytes in the text: the blocks the scan takes.
+std::size_t window_blocks(std::size_t length) noexcept { return length < 3 ? 0 : (length - 2 + 63) / 64; }
+
+// Kept per thread: most records are short, and their lists are small. A long
+// record's lists are not kept for the short ones after it.
+struct ThreadLists {
+    std::array<std::vector<Orf>, 6>& take() {
+        for (auto& list : lists) list.clear();
+        return lists;
+    }
+    void trim() {
+        for (auto& list : lists) {
+            if (list.capacity() > (std::size_t{1} << 16)) std::vector<Orf>().swap(list);
+        }
+    }
+    std::array<std::vector<Orf>, 6> lists;
+};
+thread_local ThreadLists thread_lists;
 
 }  // namespace
 
@@ -330,24 +502,108 @@ std::size_t find_orfs(std::string_view sequence, const OrfRules& rules, std::vec
 }
 
 std::size_t find_orfs(std::string_view sequence, const OrfRules& rules, std::vector<Orf>& out, ScanLevel level) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(sequence.data());
-    if (sequence.size() < 3) {
-        return static_cast<std::size_t>(std::count_if(bytes, bytes + sequence.size(), [](unsigned char b) {
-            return kBaseCode[b] == kC || kBaseCode[b] == kG;
-        }));
-    }
-    const LetterMasksKernel kernel = kernels_for(level).letter_masks;
-    // Kept per thread: most records are short, and their lists are small.
-    thread_local std::array<std::vector<Orf>, 6> lists;
-    for (auto& list : lists) list.clear();
-    const std::size_t gc = rules.stop_codons == kStandardStops
-                               ? scan_by_rules<true>(bytes, sequence.size(), rules, kernel, lists)
-                               : scan_by_rules<false>(bytes, sequence.size(), rules, kernel, lists);
+    if (sequence.size() < 3) return count_gc_bytes(sequence);
+    auto& lists = thread_lists.take();
+    Frames frames;
+    const std::size_t gc = scan_with_cpu_bits(sequence, rules, level, {0, window_blocks(sequence.size()), nullptr},
+                                              lists, frames);
     merge_lists(lists, out);
-    // A long record's lists are not kept for the short ones after it.
-    for (auto& list : lists) {
-        if (list.capacity() > (std::size_t{1} << 16)) std::vector<Orf>().swap(list);
+    thread_lists.trim();
+    return gc;
+}
+
+OrfPiece find_piece_orfs(std::string_view sequence, const OrfRules& rules, std::size_t piece, std::size_t pieces) {
+    return find_piece_orfs(sequence, rules, piece, pieces, selected_scan_level());
+}
+
+OrfPiece find_piece_orfs(std::string_view sequence, const OrfRules& rules, std::size_t piece, std::size_t pieces,
+                         ScanLevel level) {
+    OrfPiece out;
+    const std::size_t blocks = window_blocks(sequence.size());
+    const std::size_t first = blocks * piece / pieces, end = blocks * (piece + 1) / pieces;
+    if (blocks == 0) {
+        if (piece == 0) out.gc_bytes = count_gc_bytes(sequence);
+        return out;
     }
+    Heads heads;
+    heads.pending = piece == 0 ? 0u : 0x3fu;
+    auto& lists = thread_lists.take();
+    Frames frames;
+    out.gc_bytes = scan_with_cpu_bits(sequence, rules, level, {first, end, &heads}, lists, frames);
+    merge_lists(lists, out.orfs);
+    thread_lists.trim();
+    out.ends.first_stop = heads.first_stop;
+    out.ends.start_before = heads.start_before;
+    for (unsigned frame_class = 0; frame_class < 3; ++frame_class) {
+        out.ends.next[frame_class] = frames.forward_next[frame_class];
+        out.ends.next[3 + frame_class] = frames.reverse_next[frame_class];
+        out.ends.start[frame_class] = frames.forward_start[frame_class];
+        out.ends.start[3 + frame_class] = frames.reverse_start[frame_class];
+    }
+    return out;
+}
+
+std::size_t join_orf_pieces(std::string_view sequence, const OrfRules& rules, std::span<const OrfPiece> pieces,
+                            std::vector<Orf>& out) {
+    std::size_t gc = 0;
+    for (const OrfPiece& piece : pieces) gc += piece.gc_bytes;
+    if (sequence.size() < 3 || pieces.empty()) return gc;
+    // The runs that cross into a later piece, and those that reach the end.
+    auto& lists = thread_lists.take();
+    OrfCutter cutter(sequence.size(), rules, lists);
+    Frames carried;
+    const auto carry = [&](const OrfPieceEnds& ends, unsigned frame_class) {
+        carried.forward_next[frame_class] = ends.next[frame_class];
+        carried.reverse_next[frame_class] = ends.next[3 + frame_class];
+        carried.forward_start[frame_class] = ends.start[frame_class];
+        carried.reverse_start[frame_class] = ends.start[3 + frame_class];
+    };
+    for (unsigned frame_class = 0; frame_class < 3; ++frame_class) carry(pieces[0].ends, frame_class);
+    for (const OrfPiece& piece : pieces.subspan(1)) {
+        const OrfPieceEnds& ends = piece.ends;
+        for (unsigned frame_class = 0; frame_class < 3; ++frame_class) {
+            const unsigned forward = frame_class, reverse = 3 + frame_class;
+            std::size_t& forward_start = carried.forward_start[frame_class];
+            if (forward_start == kNone) forward_start = ends.start_before[forward];
+            if (ends.first_stop[forward] != kNone) {
+                cutter.forward_run(frame_class, carried.forward_next[frame_class], ends.first_stop[forward],
+                                   forward_start, true);
+            }
+            std::size_t& reverse_start = carried.reverse_start[frame_class];
+            if (ends.start_before[reverse] != kNone) reverse_start = ends.start_before[reverse];
+            if (ends.first_stop[reverse] != kNone) {
+                std::size_t& next = carried.reverse_next[frame_class];
+                cutter.reverse_run(frame_class, next, ends.first_stop[reverse], reverse_start, next >= 3, false);
+            }
+            // A class with a stop in the piece carries on from its last one.
+            if (ends.first_stop[forward] != kNone) {
+                carried.forward_next[frame_class] = ends.next[forward];
+                carried.forward_start[frame_class] = ends.start[forward];
+            }
+            if (ends.first_stop[reverse] != kNone) {
+                carried.reverse_next[frame_class] = ends.next[reverse];
+                carried.reverse_start[frame_class] = ends.start[reverse];
+            }
+        }
+    }
+    close_frames(sequence.size(), carried, cutter);
+    std::vector<Orf> crossing;
+    merge_lists(lists, crossing);
+    thread_lists.trim();
+    // Every piece's ORFs begin inside it, after its own first stops: in piece
+    // order they are ordered already.
+    std::size_t total = crossing.size();
+    for (const OrfPiece& piece : pieces) total += piece.orfs.size();
+    if (out.capacity() < out.size() + total) out.reserve(std::max(out.size() + total, 2 * out.capacity()));
+    auto next_crossing = crossing.begin();
+    for (const OrfPiece& piece : pieces) {
+        for (const Orf& orf : piece.orfs) {
+            for (; next_crossing != crossing.end() && before(*next_crossing, orf); ++next_crossing)
+                out.push_back(*next_crossing);
+            out.push_back(orf);
+        }
+    }
+    out.insert(out.end(), next_crossing, crossing.end());
     return gc;
 }
 

@@ -4,9 +4,11 @@
 // the stops; the runs between them are cut in order, frame by frame.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -54,5 +56,38 @@ struct Orf {
 // (tests and benchmarks); a level this build lacks runs the portable one.
 std::size_t find_orfs(std::string_view sequence, const OrfRules& rules, std::vector<Orf>& out);
 std::size_t find_orfs(std::string_view sequence, const OrfRules& rules, std::vector<Orf>& out, ScanLevel level);
+
+// A long text's ORFs found on several threads: the text's windows cut into
+// pieces of whole 64-byte blocks, each scanned on its own, and the runs that
+// cross from one piece into a later one joined after. Positions are the text's.
+// Per strand and class of position modulo 3 (forward 0 to 2, reverse 3 to 5);
+// a missing position is the largest std::size_t.
+struct OrfPieceEnds {
+    // The piece's first stop, and the start a run ending there takes from the
+    // piece: the first (forward) or last (reverse) before it; over the whole
+    // piece when it holds no stop of the class.
+    std::array<std::size_t, 6> first_stop{}, start_before{};
+    // After the piece's last stop: the codon after it, and the start a run
+    // from there has taken so far.
+    std::array<std::size_t, 6> next{}, start{};
+};
+
+struct OrfPiece {
+    // The ORFs that end at a stop of the piece after its first of their class,
+    // ordered as find_orfs orders them.
+    std::vector<Orf> orfs;
+    std::size_t gc_bytes = 0;
+    OrfPieceEnds ends;
+};
+
+// Piece `piece` of `pieces` of `sequence` (any number: pieces may be empty).
+OrfPiece find_piece_orfs(std::string_view sequence, const OrfRules& rules, std::size_t piece, std::size_t pieces);
+OrfPiece find_piece_orfs(std::string_view sequence, const OrfRules& rules, std::size_t piece, std::size_t pieces,
+                         ScanLevel level);
+
+// Appends what find_orfs would from every piece of `sequence`, in order, and
+// returns the same count.
+std::size_t join_orf_pieces(std::string_view sequence, const OrfRules& rules, std::span<const OrfPiece> pieces,
+                            std::vector<Orf>& out);
 
 }  // namespace marlinox::analysis

@@ -72,6 +72,14 @@ TEST_P(OrfScan, FindsExactlyTheOrfsOfTheDefinition) {
                 ASSERT_EQ(found[i], expected[i]) << scan_level_name(level) << " " << text << " ORF " << i << ": "
                                                  << describe(found[i]) << " expected " << describe(expected[i]);
             }
+            // The same text cut into pieces, as a long record is on many threads.
+            const std::size_t pieces = 2 + rng() % 5;
+            std::vector<OrfPiece> parts;
+            for (std::size_t piece = 0; piece < pieces; ++piece)
+                parts.push_back(find_piece_orfs(text, rules, piece, pieces, level));
+            std::vector<Orf> joined{Orf{1, 4, false, 1, false, false}};
+            ASSERT_EQ(join_orf_pieces(text, rules, parts, joined), gc_bytes) << scan_level_name(level) << " " << text;
+            ASSERT_EQ(joined, expected) << scan_level_name(level) << " in " << pieces << " pieces: " << text;
         }
     }
 }

@@ -2,8 +2,11 @@
 // every identifier and sequence in one block, and where each record lies in it.
 #pragma once
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -45,12 +48,31 @@ private:
         void operator()(char* p) const noexcept { std::free(p); }
     };
     void reserve(std::size_t capacity) {
+        // A whole number of huge pages with the allocator's header, which the
+        // kernel then maps at a huge page's boundary.
+        if (capacity >= kHugePage) capacity = (capacity + kPage + kHugePage - 1) / kHugePage * kHugePage - kPage;
         char* grown = static_cast<char*>(std::realloc(data_.get(), capacity == 0 ? 1 : capacity));
         if (grown == nullptr) throw std::bad_alloc();
         (void)data_.release();
         data_.reset(grown);
         capacity_ = capacity;
+        ask_for_huge_pages();
     }
+    // A block of megabytes filled once per batch takes a page fault per 4 KiB
+    // page otherwise; a fresh batch of a long record is read while the
+    // workers wait for it. Only advice: the pages stay small where it is not
+    // taken. The advice covers whole pages, so that the allocator's mapping
+    // stays one piece that it can grow in place.
+    void ask_for_huge_pages() noexcept {
+#if defined(MADV_HUGEPAGE)
+        if (capacity_ < kHugePage) return;
+        const auto begin = reinterpret_cast<std::uintptr_t>(data_.get()) & ~(kPage - 1);
+        const auto end = (reinterpret_cast<std::uintptr_t>(data_.get()) + capacity_ + kPage - 1) & ~(kPage - 1);
+        (void)::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
+    }
+
+    static constexpr std::size_t kHugePage = std::size_t{2} << 20, kPage = 4096;
 
     std::unique_ptr<char, Free> data_;
     std::size_t size_ = 0;

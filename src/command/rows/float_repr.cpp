@@ -8,6 +8,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "command/rows/thread_table.hpp"
+
 namespace marlinox::command {
 
 void append_float_repr(std::string& out, double value) {
@@ -87,11 +89,12 @@ struct CachedText {
 };
 static_assert(kMaxFloatReprLength - 1 <= 255);
 constexpr unsigned kCacheBits = 12;
-thread_local CachedText cache[std::size_t{1} << kCacheBits];
 
 }  // namespace
 
 char* write_float_repr(char* to, double value) noexcept {
+    CachedText* const cache = thread_table<CachedText, std::size_t{1} << kCacheBits>();
+    if (cache == nullptr) return format_float_repr(to, value);
     const auto bits = std::bit_cast<std::uint64_t>(value);
     CachedText& slot = cache[(bits * 0x9E3779B97F4A7C15u) >> (64 - kCacheBits)];
     if (slot.bits != bits || slot.length == 0) {

@@ -9,6 +9,7 @@
 #include "command/rows/fasta.hpp"
 #include "command/rows/gff3.hpp"
 #include "command/rows/record_rows.hpp"
+#include "command/rows/spare_rows.hpp"
 #include "command/rows/tsv.hpp"
 #include "parallel/parallel_ordered_map.hpp"
 
@@ -19,6 +20,10 @@ namespace {
 // over costs little, small enough that a long record's rows spread over
 // every worker.
 constexpr std::size_t kUnitRows = 4096;
+
+// Records shorter than two pieces are scanned whole: each piece costs a task
+// and a join.
+constexpr std::size_t kPieceBytes = std::size_t{64} << 10;
 
 // The ORFs kept of the records of one range, record after record.
 struct RangeOrfs {
@@ -46,33 +51,94 @@ bool kept(const Layout& layout, const OrfValues& orf) {
     return !layout.max_evalue || orf.evalue() <= *layout.max_evalue;
 }
 
+// Orders and filters the ORFs of record `i`, the last that `found` holds,
+// from `first` on.
+void finish_record(RangeOrfs& found, std::size_t first, const Batch& batch, const Layout& layout, std::size_t i,
+                   std::size_t gc_bytes) {
+    found.first_orf.push_back(first);
+    found.no_stop.push_back(record_no_stop(batch.records[i].sequence_length, gc_bytes, layout.orfs->rules.stop_codons));
+    if (layout.orfs->include_stop) {
+        // Ordered as written: a stop codon moves an ORF's end (on '-', its start).
+        const auto key = [&](const analysis::Orf& orf) {
+            return std::tuple(written_start(orf, true), written_end(orf, true), orf.reverse);
+        };
+        std::sort(found.orfs.begin() + static_cast<std::ptrdiff_t>(first), found.orfs.end(),
+                  [&](const analysis::Orf& a, const analysis::Orf& b) { return key(a) < key(b); });
+    }
+    if (!layout.max_non_acgt && !layout.max_evalue) return;
+    // Filtered before the rows are numbered, which counts the rows written.
+    const OrfRecord record = orf_record(batch, layout, i, found.no_stop.back());
+    const auto dropped = [&](const analysis::Orf& orf) { return !kept(layout, OrfValues(record, orf, 0)); };
+    found.orfs.erase(std::remove_if(found.orfs.begin() + static_cast<std::ptrdiff_t>(first), found.orfs.end(),
+                                    dropped),
+                     found.orfs.end());
+}
+
 RangeOrfs find_range_orfs(const Batch& batch, const Layout& layout, const RecordRange& range) {
     RangeOrfs found;
     found.first_orf.reserve(range.count + 1);
     found.no_stop.reserve(range.count);
     for (std::size_t i = range.first; i != range.first + range.count; ++i) {
         const std::size_t first = found.orfs.size();
-        found.first_orf.push_back(first);
-        const std::string_view sequence = batch.sequence(batch.records[i]);
-        const std::size_t gc_bytes = analysis::find_orfs(sequence, layout.orfs->rules, found.orfs);
-        found.no_stop.push_back(record_no_stop(sequence.size(), gc_bytes, layout.orfs->rules.stop_codons));
-        if (layout.orfs->include_stop) {
-            // Ordered as written: a stop codon moves an ORF's end (on '-', its start).
-            const auto key = [&](const analysis::Orf& orf) {
-                return std::tuple(written_start(orf, true), written_end(orf, true), orf.reverse);
-            };
-            std::sort(found.orfs.begin() + static_cast<std::ptrdiff_t>(first), found.orfs.end(),
-                      [&](const analysis::Orf& a, const analysis::Orf& b) { return key(a) < key(b); });
-        }
-        if (!layout.max_non_acgt && !layout.max_evalue) continue;
-        // Filtered before the rows are numbered, which counts the rows written.
-        const OrfRecord record = orf_record(batch, layout, i, found.no_stop.back());
-        const auto dropped = [&](const analysis::Orf& orf) { return !kept(layout, OrfValues(record, orf, 0)); };
-        found.orfs.erase(std::remove_if(found.orfs.begin() + static_cast<std::ptrdiff_t>(first), found.orfs.end(),
-                                        dropped),
-                         found.orfs.end());
+        const std::size_t gc_bytes =
+            analysis::find_orfs(batch.sequence(batch.records[i]), layout.orfs->rules, found.orfs);
+        finish_record(found, first, batch, layout, i, gc_bytes);
     }
     found.first_orf.push_back(found.orfs.size());
+    return found;
+}
+
+// A range of records scanned whole, or one piece of the one long record of a range.
+struct ScanTask {
+    std::size_t range;
+    std::size_t piece = 0, pieces = 1;
+};
+
+struct ScanResult {
+    RangeOrfs whole;
+    analysis::OrfPiece piece;
+};
+
+// Pieces of a range's record: one unless the range is one record long enough
+// that the workers would otherwise wait for a single one of them.
+std::size_t pieces_of(const Batch& batch, const RecordRange& range, std::size_t threads) {
+    if (range.count != 1 || threads < 2) return 1;
+    return std::clamp<std::size_t>(batch.records[range.first].sequence_length / kPieceBytes, 1, 2 * threads);
+}
+
+std::vector<RangeOrfs> find_orfs_of_ranges(const Batch& batch, std::size_t threads, const Layout& layout,
+                                           std::span<const RecordRange> ranges) {
+    std::vector<ScanTask> tasks;
+    for (std::size_t r = 0; r < ranges.size(); ++r) {
+        const std::size_t pieces = pieces_of(batch, ranges[r], threads);
+        for (std::size_t piece = 0; piece < pieces; ++piece) tasks.push_back({r, piece, pieces});
+    }
+    parallel::OrderedResults<ScanResult> results =
+        parallel::parallel_ordered_map(std::span<const ScanTask>(tasks), [&](const ScanTask& task) {
+            const RecordRange& range = ranges[task.range];
+            if (task.pieces == 1) return ScanResult{find_range_orfs(batch, layout, range), {}};
+            return ScanResult{{}, analysis::find_piece_orfs(batch.sequence(batch.records[range.first]),
+                                                            layout.orfs->rules, task.piece, task.pieces)};
+        });
+    std::vector<RangeOrfs> found;
+    found.reserve(ranges.size());
+    std::vector<analysis::OrfPiece> pieces;
+    for (std::size_t t = 0; t < tasks.size(); ++t) {
+        if (tasks[t].pieces == 1) {
+            found.push_back(std::move(results[t].whole));
+            continue;
+        }
+        pieces.push_back(std::move(results[t].piece));
+        if (pieces.size() < tasks[t].pieces) continue;
+        const std::size_t record = ranges[tasks[t].range].first;
+        RangeOrfs joined;
+        const std::size_t gc_bytes =
+            analysis::join_orf_pieces(batch.sequence(batch.records[record]), layout.orfs->rules, pieces, joined.orfs);
+        pieces.clear();
+        finish_record(joined, 0, batch, layout, record, gc_bytes);
+        joined.first_orf.push_back(joined.orfs.size());
+        found.push_back(std::move(joined));
+    }
     return found;
 }
 
@@ -88,8 +154,7 @@ std::vector<Unit> cut_units(std::span<const RecordRange> ranges, std::span<const
 
 std::string format_unit(const Batch& batch, const Layout& layout, const Unit& unit) {
     const RangeOrfs& range = *unit.range;
-    std::string rows;
-    rows.reserve((unit.end_orf - unit.first_orf) * 96);
+    std::string rows = take_row_buffer((unit.end_orf - unit.first_orf) * 96);
     // The range's records from the one that holds the unit's first ORF.
     std::size_t k = static_cast<std::size_t>(
         std::upper_bound(range.first_orf.begin(), range.first_orf.end(), unit.first_orf) - range.first_orf.begin() - 1);
@@ -117,10 +182,8 @@ void append_orf(std::string& out, const Layout& layout, const OrfValues& orf) {
 
 bool orf_rows(const Batch& batch, std::size_t threads, const Layout& layout, const GiveRowBlocks& give) {
     const std::vector<RecordRange> ranges = cut_ranges(batch, threads);
-    parallel::OrderedResults<RangeOrfs> found = parallel::parallel_ordered_map(
-        std::span<const RecordRange>(ranges),
-        [&](const RecordRange& range) { return find_range_orfs(batch, layout, range); });
-    const std::vector<Unit> units = cut_units(ranges, std::span<const RangeOrfs>(found.begin(), found.size()));
+    const std::vector<RangeOrfs> found = find_orfs_of_ranges(batch, threads, layout, ranges);
+    const std::vector<Unit> units = cut_units(ranges, found);
     // A few units per worker at a time: the pool stays busy, and the text
     // held stays a small multiple of a unit.
     const std::size_t group = 4 * std::max<std::size_t>(threads, 1);

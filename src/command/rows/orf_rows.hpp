@@ -1,5 +1,6 @@
 // The ORF mode's rows of a batch: the ORFs of each record found on the worker
-// pool over record ranges, then cut into units of a few thousand rows that
+// pool over record ranges (a long record alone in its range in pieces, so
+// that it too is scanned on every worker), then cut into units of a few thousand rows that
 // the pool formats in order, so that a long record's rows are written on
 // every worker and only a group of units is held as text at a time.
 #pragma once

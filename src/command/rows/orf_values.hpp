@@ -39,10 +39,7 @@ inline std::size_t written_end(const analysis::Orf& orf, bool include_stop) noex
 class OrfValues {
 public:
     OrfValues(const OrfRecord& record, const analysis::Orf& orf, std::size_t number) noexcept
-        : record_(record),
-          orf_(orf),
-          number_(number),
-          probability_(analysis::no_stop_power(record.no_stop, orf.codons())) {}
+        : record_(record), orf_(orf), number_(number) {}
 
     const OrfRecord& record() const noexcept { return record_; }
     const analysis::Orf& orf() const noexcept { return orf_; }
@@ -57,10 +54,10 @@ public:
     std::string_view bytes() const noexcept { return record_.sequence.substr(start(), end() - start()); }
 
     double evalue() const noexcept {
-        return analysis::run_evalue(codons(), record_.sequence.size(), record_.no_stop, probability_);
+        return analysis::run_evalue(codons(), record_.sequence.size(), record_.no_stop, probability());
     }
     double log10_probability() const noexcept {
-        return analysis::log10_run_probability(codons(), record_.no_stop, probability_);
+        return analysis::log10_run_probability(codons(), record_.no_stop, probability());
     }
     double gc_fraction() const noexcept;
     std::size_t non_acgt() const noexcept;
@@ -74,13 +71,14 @@ public:
     char* write_stop_codon(char* to) const noexcept;
 
 private:
+    // Computed where used: a BED line mostly finds its score remembered.
+    double probability() const noexcept { return analysis::no_stop_power(record_.no_stop, codons()); }
     // The codon whose forward-strand bytes begin at `at`, as the ORF's strand reads it.
     char* write_codon(char* to, std::size_t at) const noexcept;
 
     const OrfRecord& record_;
     analysis::Orf orf_;
     std::size_t number_;
-    double probability_;
 };
 
 // Bytes other than A, C, G, T in either case, as the located scan counts them.

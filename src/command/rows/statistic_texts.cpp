@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "command/rows/float_repr.hpp"
+#include "command/rows/thread_table.hpp"
 
 namespace marlinox::command {
 namespace {
@@ -23,7 +24,6 @@ double statistic(Statistic which, const RecordValues& values) noexcept {
 // a core's L2.
 constexpr unsigned kSlotBits = 12;
 static_assert(sizeof(StatisticTexts) == 64 && std::is_trivially_default_constructible_v<StatisticTexts>);
-thread_local StatisticTexts slots[std::size_t{1} << kSlotBits];
 
 bool holds(const StatisticTexts& slot, const RecordValues& values) noexcept {
     return slot.gc_bits == std::bit_cast<std::uint64_t>(values.gc_fraction) && slot.length == values.length &&
@@ -35,6 +35,8 @@ bool holds(const StatisticTexts& slot, const RecordValues& values) noexcept {
 StatisticTexts* StatisticTexts::slot_for(const RecordValues& values) noexcept {
     constexpr auto kLargest = std::numeric_limits<std::uint32_t>::max();
     if (values.length > kLargest || values.stop_free_run() > kLargest) return nullptr;
+    StatisticTexts* const slots = thread_table<StatisticTexts, std::size_t{1} << kSlotBits>();
+    if (slots == nullptr) return nullptr;
     const std::uint64_t gc_bits = std::bit_cast<std::uint64_t>(values.gc_fraction);
     const std::uint64_t mixed = (gc_bits ^ (values.length * 0xC2B2AE3D27D4EB4Fu)) + values.stop_free_run();
     StatisticTexts* const slot = &slots[(mixed * 0x9E3779B97F4A7C15u) >> (64 - kSlotBits)];

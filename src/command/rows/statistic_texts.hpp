@@ -25,8 +25,8 @@ public:
     // its use; nullptr for a length or run too large for the slot's key.
     static StatisticTexts* slot_for(const RecordValues& values) noexcept;
 
-    // No initializers: the slots are thread_local and start zeroed, without a
-    // per-thread constructor run on first use.
+    // No initializers: the slots start as zeroed pages, without a constructor
+    // run for each.
     std::uint64_t gc_bits;
     std::uint32_t length;
     std::uint32_t run;
