@@ -36,7 +36,9 @@ struct StrandCodons {
     struct Codon {
         std::uint8_t first, second, third;
     };
-    std::array<Codon, 64> forward{}, reverse{};
+    // Only the first `count` entries are written and read: a scan builds
+    // these for every record.
+    std::array<Codon, 64> forward, reverse;
     std::size_t count = 0;
 
     explicit StrandCodons(CodonSet codons) noexcept {
