@@ -22,13 +22,9 @@ using WindowLetters = std::array<std::array<std::uint64_t, 4>, 3>;
                                                            const std::array<std::uint64_t, 4>& next) noexcept {
     WindowLetters at;
     for (unsigned base = 0; base < 4; ++base) {
-        std::uint64_t letter = here[base];
-        // In an integer register: vectorized, this would load pairs of masks
-        // just stored one by one, which stalls every block.
-        asm("" : "+r"(letter));
-        at[0][base] = letter;
-        at[1][base] = (letter >> 1) | (next[base] << 63);
-        at[2][base] = (letter >> 2) | (next[base] << 62);
+        at[0][base] = here[base];
+        at[1][base] = (here[base] >> 1) | (next[base] << 63);
+        at[2][base] = (here[base] >> 2) | (next[base] << 62);
     }
     return at;
 }
@@ -40,7 +36,9 @@ struct StrandCodons {
     struct Codon {
         std::uint8_t first, second, third;
     };
-    std::array<Codon, 64> forward{}, reverse{};
+    // Only the first `count` entries are written and read: a scan builds
+    // these for every record.
+    std::array<Codon, 64> forward, reverse;
     std::size_t count = 0;
 
     explicit StrandCodons(CodonSet codons) noexcept {

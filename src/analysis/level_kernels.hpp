@@ -125,6 +125,8 @@ MX_NEON_TARGET AsciiScan stop_scan_neon(std::string_view sequence) noexcept;
 MX_NEON_TARGET AsciiScan stop_scan_with_gc_neon(std::string_view sequence) noexcept;
 MX_NEON_TARGET LocatedScan located_scan_neon(std::string_view sequence) noexcept;
 MX_NEON_TARGET void letter_masks_neon(const unsigned char* bytes, std::size_t blocks, LetterMasks* out) noexcept;
+MX_NEON_TARGET AsciiScan set_scan_with_gc_neon(std::string_view sequence, CodonSet stops) noexcept;
+MX_NEON_TARGET LocatedScan located_set_scan_neon(std::string_view sequence, CodonSet stops) noexcept;
 #endif
 
 }  // namespace marlinox::analysis

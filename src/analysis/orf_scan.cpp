@@ -39,7 +39,11 @@ struct BlockEvents {
 template <bool with_starts, bool standard_stops>
 [[gnu::always_inline]] inline BlockEvents block_events(const LetterMasks& here, const LetterMasks& next,
                                                        const StrandCodons& starts, const StrandCodons& stops) noexcept {
-    const WindowLetters at = window_letters({here.a, here.c, here.g, here.t}, {next.a, next.c, next.g, next.t});
+    // Not const: GCC 16 for 32-bit ARM fails with an internal error on these
+    // arrays as const.
+    std::array<std::uint64_t, 4> letters{here.a, here.c, here.g, here.t};
+    std::array<std::uint64_t, 4> following{next.a, next.c, next.g, next.t};
+    const WindowLetters at = window_letters(letters, following);
     BlockEvents out;
     if constexpr (standard_stops) {
         // TAA, TAG, TGA forward; TTA, CTA, TCA (their reverse complements) reverse.

@@ -66,9 +66,8 @@ constexpr LevelKernels kAvx512Vbmi{count_gc_avx512,     stop_scan_avx512vbmi,   
                                    located_set_scan_avx512vbmi};
 #endif
 #if defined(MARLINOX_HAVE_NEON)
-// A stop set other than the standard one is scanned by the portable code.
 constexpr LevelKernels kNeon{count_gc_neon, stop_scan_neon, stop_scan_with_gc_neon, located_scan_neon,
-                             letter_masks_neon, set_scan_with_gc_portable, located_set_scan_portable};
+                             letter_masks_neon, set_scan_with_gc_neon, located_set_scan_neon};
 #endif
 
 }  // namespace

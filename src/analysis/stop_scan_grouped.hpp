@@ -142,10 +142,12 @@ private:
             MX_UNROLL for (unsigned r = 0; r < 3; ++r) {
                 const std::uint64_t in_class = (seen_[s][0] & group_phase(r, 0)) | (seen_[s][1] & group_phase(r, 1)) |
                                                (seen_[s][2] & group_phase(r, 2));
-                if (in_class == 0) continue;
-                exact_[s][r] = false;
-                window_of_[s][r] = window_base_;
-                window_end_[s][r] = end;
+                // Branch-free: whether a class has a stop in a window is
+                // too irregular to predict when stops are rare.
+                const bool held = in_class != 0;
+                exact_[s][r] = exact_[s][r] && !held;
+                window_of_[s][r] = held ? window_base_ : window_of_[s][r];
+                window_end_[s][r] = held ? end : window_end_[s][r];
             }
             MX_UNROLL for (unsigned j = 0; j < kGroupBlocks; ++j) seen_[s][j] = 0;
         }

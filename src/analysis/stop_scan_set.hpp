@@ -40,9 +40,8 @@ MX_INLINE std::array<std::uint64_t, 4> letters_after(const unsigned char* p, std
 
 // `Reader` offers letters<note>(p), the BlockLetters of the block at p,
 // reading 66 bytes and, when `note`, taking note of bytes from 0x80 on; and
-// ascii(). It may offer part_letters(p, n), the letters of a block whose text
-// ends n bytes after p, reading none beyond; and gc() and acgt(), the counts
-// of the letters it noted, which are otherwise counted here.
+// ascii(). It may offer gc() and acgt(), the counts of the letters it noted,
+// which are otherwise counted here.
 template <Count count, class Reader>
 class SetStops {
 public:
@@ -50,11 +49,6 @@ public:
 
     MX_INLINE BlockStops block(const unsigned char* p) noexcept { return stops<true>(reader_.template letters<true>(p)); }
     MX_INLINE BlockStops peek(const unsigned char* p) noexcept { return stops<false>(reader_.template letters<false>(p)); }
-    MX_INLINE BlockStops part_block(const unsigned char* p, std::size_t n) noexcept
-        requires requires(Reader& reader) { reader.part_letters(p, n); }
-    {
-        return stops<true>(reader_.part_letters(p, n));
-    }
     MX_INLINE bool ascii() const noexcept { return reader_.ascii(); }
     MX_INLINE std::size_t acgt() const noexcept {
         if constexpr (kReaderCounts) return reader_.acgt();
@@ -76,7 +70,11 @@ private:
             if constexpr (count == Count::letters)
                 acgt_ += static_cast<std::size_t>(std::popcount(is[0] | is[1] | is[2] | is[3]));
         }
-        const CodonHits hits = codon_hits(window_letters(letters.here, letters.next), stops_);
+        std::array<std::uint64_t, 4> here = letters.here;
+        // In integer registers: vectorized, the masks just written one by one
+        // would be read back in pairs, which stalls every block.
+        MX_UNROLL for (std::uint64_t& mask : here) asm("" : "+r"(mask));
+        const CodonHits hits = codon_hits(window_letters(here, letters.next), stops_);
         return {hits.forward, hits.reverse};
     }
 
