@@ -17,14 +17,19 @@ namespace marlinox::analysis {
 using WindowLetters = std::array<std::array<std::uint64_t, 4>, 3>;
 
 // From the letters of the block's bytes and of the two bytes after it (bits 0
-// and 1 of `next`).
+// and 1 of `next`). `pinned`: the letters stay in integer registers; for
+// letters just written one by one, which a vectorized read would load back in
+// pairs, stalling every block.
+template <bool pinned = false>
 [[gnu::always_inline]] inline WindowLetters window_letters(const std::array<std::uint64_t, 4>& here,
                                                            const std::array<std::uint64_t, 4>& next) noexcept {
     WindowLetters at;
     for (unsigned base = 0; base < 4; ++base) {
-        at[0][base] = here[base];
-        at[1][base] = (here[base] >> 1) | (next[base] << 63);
-        at[2][base] = (here[base] >> 2) | (next[base] << 62);
+        std::uint64_t letter = here[base];
+        if constexpr (pinned) asm("" : "+r"(letter));
+        at[0][base] = letter;
+        at[1][base] = (letter >> 1) | (next[base] << 63);
+        at[2][base] = (letter >> 2) | (next[base] << 62);
     }
     return at;
 }

@@ -70,11 +70,7 @@ private:
             if constexpr (count == Count::letters)
                 acgt_ += static_cast<std::size_t>(std::popcount(is[0] | is[1] | is[2] | is[3]));
         }
-        std::array<std::uint64_t, 4> here = letters.here;
-        // In integer registers: vectorized, the masks just written one by one
-        // would be read back in pairs, which stalls every block.
-        MX_UNROLL for (std::uint64_t& mask : here) asm("" : "+r"(mask));
-        const CodonHits hits = codon_hits(window_letters(here, letters.next), stops_);
+        const CodonHits hits = codon_hits(window_letters<true>(letters.here, letters.next), stops_);
         return {hits.forward, hits.reverse};
     }
 
