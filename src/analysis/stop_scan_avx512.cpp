@@ -1,7 +1,6 @@
 // The avx512 level of the stop scan (AVX-512 F and BW): a whole block per
 // load, each letter compared straight into a 64-bit mask.
 
-#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -10,7 +9,6 @@
 #include "analysis/level_kernels.hpp"
 #include "analysis/stop_scan_avx512.hpp"
 #include "analysis/stop_scan_grouped.hpp"
-#include "analysis/stop_scan_set.hpp"
 #include "analysis/stop_scan_shuffle.hpp"
 
 #if defined(__x86_64__)
@@ -86,50 +84,49 @@ public:
     MX_AVX512_TARGET explicit Avx512SetStops(CodonSet stops) noexcept
         : letter_(broadcast(stop_scan::kLetterOfNibble)), first_(broadcast(stop_scan::kFirstBase)),
           second_(broadcast(stop_scan::kSecondBase)), third_(broadcast(stop_scan::kThirdBit)),
-          gc_nibble_(broadcast(stop_scan::kGcNibble)), codons_(broadcast(stop_scan::codon_table(stops))),
-          high_(_mm512_setzero_si512()) {}
+          codons_(broadcast(stop_scan::codon_table(stops))), high_(_mm512_setzero_si512()) {}
     MX_AVX512_TARGET BlockStops block(const unsigned char* p) noexcept {
-        return stops<true>(_mm512_loadu_si512(p), _mm512_loadu_si512(p + 1), _mm512_loadu_si512(p + 2),
-                           stop_scan::letters_after(p + 64));
+        return stops<true>(_mm512_loadu_si512(p), _mm512_loadu_si512(p + 1), _mm512_loadu_si512(p + 2));
     }
     MX_AVX512_TARGET BlockStops peek(const unsigned char* p) noexcept {
-        return stops<false>(_mm512_loadu_si512(p), _mm512_loadu_si512(p + 1), _mm512_loadu_si512(p + 2),
-                            stop_scan::letters_after(p + 64));
+        return stops<false>(_mm512_loadu_si512(p), _mm512_loadu_si512(p + 1), _mm512_loadu_si512(p + 2));
     }
     MX_AVX512_TARGET BlockStops part_block(const unsigned char* p, std::size_t n) noexcept {
         const unsigned char* end = p + n;
-        return stops<true>(load_before(p, end), load_before(p + 1, end), load_before(p + 2, end),
-                           stop_scan::letters_after(p + 64, n > 64 ? n - 64 : 0));
+        return stops<true>(load_before(p, end), load_before(p + 1, end), load_before(p + 2, end));
     }
     MX_AVX512_TARGET bool ascii() const noexcept { return _mm512_movepi8_mask(high_) == 0; }
     MX_INLINE std::size_t acgt() const noexcept { return acgt_; }
     MX_INLINE std::size_t gc() const noexcept { return gc_; }
 
 private:
+    // Bit k set when byte k of `bytes` is a letter.
+    MX_AVX512_TARGET std::uint64_t letters_of(__m512i bytes) const noexcept {
+        return _mm512_cmpeq_epi8_mask(_mm512_shuffle_epi8(letter_, bytes), _mm512_or_si512(bytes, _mm512_set1_epi8(kFold)));
+    }
+
     // `raw`, `next` and `after`: the block's bytes from its first, second and
-    // third byte on; `following`: the letters of the two bytes after it.
+    // third byte on. The letters of the two bytes after the block are bits 62
+    // and 63 of those of `after`.
     template <bool note>
-    MX_AVX512_TARGET BlockStops stops(__m512i raw, __m512i next, __m512i after,
-                                      const std::array<std::uint64_t, 4>& following) noexcept {
-        const __m512i folded = _mm512_or_si512(raw, _mm512_set1_epi8(kFold));
-        const std::uint64_t letters = _mm512_cmpeq_epi8_mask(_mm512_shuffle_epi8(letter_, raw), folded);
+    MX_AVX512_TARGET BlockStops stops(__m512i raw, __m512i next, __m512i after) noexcept {
+        const std::uint64_t letters = letters_of(raw);
         const __m512i pair = _mm512_or_si512(_mm512_shuffle_epi8(first_, raw), _mm512_shuffle_epi8(second_, next));
         const __m512i entry = _mm512_shuffle_epi8(codons_, pair);
         const __m512i forward_bit = _mm512_shuffle_epi8(third_, after);
         const __m512i reverse_bit = _mm512_add_epi8(forward_bit, forward_bit);
-        const std::uint64_t windows =
-            stop_scan::whole_windows(letters, following[0] | following[1] | following[2] | following[3]);
+        const std::uint64_t windows = stop_scan::whole_windows(letters, letters_of(after) >> 62);
         if constexpr (note) {
             high_ = _mm512_or_si512(high_, raw);
+            // Of the letters, G and C alone have bit 1 set, in either case.
             if constexpr (count != Count::none)
-                gc_ += static_cast<std::size_t>(
-                    std::popcount(_mm512_movepi8_mask(_mm512_shuffle_epi8(gc_nibble_, raw)) & letters));
+                gc_ += static_cast<std::size_t>(std::popcount(_mm512_test_epi8_mask(raw, _mm512_set1_epi8(2)) & letters));
             if constexpr (count == Count::letters) acgt_ += static_cast<std::size_t>(std::popcount(letters));
         }
         return {_mm512_test_epi8_mask(entry, forward_bit) & windows, _mm512_test_epi8_mask(entry, reverse_bit) & windows};
     }
 
-    __m512i letter_, first_, second_, third_, gc_nibble_, codons_;
+    __m512i letter_, first_, second_, third_, codons_;
     __m512i high_;
     std::size_t acgt_ = 0, gc_ = 0;
 };
