@@ -113,8 +113,13 @@ class Sse2Letters {
 public:
     template <bool note>
     MX_INLINE stop_scan::BlockLetters letters(const unsigned char* p) noexcept {
-        stop_scan::BlockLetters out{{}, stop_scan::letters_after(p + kBlock)};
+        stop_scan::BlockLetters out{};
         const __m128i fold = _mm_set1_epi8(kFold);
+        // The two bytes after the block are the last two of the 16 at p + 50.
+        const __m128i last = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + kBlock + 2 - 16)), fold);
+        constexpr char kLetters[] = "acgt";
+        MX_UNROLL for (unsigned base = 0; base < 4; ++base)
+            out.next[base] = bits_of(_mm_cmpeq_epi8(last, _mm_set1_epi8(kLetters[base]))) >> 14;
         MX_UNROLL for (unsigned part = 0; part < kBlock / 16; ++part) {
             const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * part));
             const __m128i x = _mm_or_si128(raw, fold);
