@@ -60,11 +60,6 @@ struct LetterMasks {
     std::uint64_t a, c, g, t;
 };
 
-// Forward and reverse stops of the windows that start in one 64-byte block.
-struct BlockStops {
-    std::uint64_t forward = 0, reverse = 0;
-};
-
 using CountGcKernel = std::size_t (*)(const unsigned char* bytes, std::size_t n) noexcept;
 using StopScanKernel = AsciiScan (*)(std::string_view sequence) noexcept;
 using LocatedScanKernel = LocatedScan (*)(std::string_view sequence) noexcept;
@@ -73,11 +68,6 @@ using SetScanKernel = AsciiScan (*)(std::string_view sequence, CodonSet stops) n
 using LocatedSetScanKernel = LocatedScan (*)(std::string_view sequence, CodonSet stops) noexcept;
 // The masks of `blocks` whole blocks of 64 bytes from `bytes`, into `out`.
 using LetterMasksKernel = void (*)(const unsigned char* bytes, std::size_t blocks, LetterMasks* out) noexcept;
-// The stops of TAA, TAG and TGA in blocks [first, first + blocks) of the
-// windows of the `length` bytes at `bytes`, into `out`; returns the bytes of
-// those blocks that are G or C.
-using WindowStopsKernel = std::size_t (*)(const unsigned char* bytes, std::size_t length, std::size_t first,
-                                          std::size_t blocks, BlockStops* out) noexcept;
 
 struct LevelKernels {
     CountGcKernel count_gc;
@@ -88,7 +78,6 @@ struct LevelKernels {
     LetterMasksKernel letter_masks;
     SetScanKernel set_scan_with_gc;
     LocatedSetScanKernel located_set_scan;
-    WindowStopsKernel window_stops;
 };
 
 // The row of `level`; the portable one for a level this build lacks.
@@ -104,8 +93,6 @@ LocatedScan located_scan_portable(std::string_view sequence) noexcept;
 void letter_masks_portable(const unsigned char* bytes, std::size_t blocks, LetterMasks* out) noexcept;
 AsciiScan set_scan_with_gc_portable(std::string_view sequence, CodonSet stops) noexcept;
 LocatedScan located_set_scan_portable(std::string_view sequence, CodonSet stops) noexcept;
-std::size_t window_stops_portable(const unsigned char* bytes, std::size_t length, std::size_t first,
-                              std::size_t blocks, BlockStops* out) noexcept;
 #if defined(__x86_64__)
 std::size_t count_gc_sse2(const unsigned char* bytes, std::size_t n) noexcept;
 AsciiScan stop_scan_sse2(std::string_view sequence) noexcept;
@@ -114,8 +101,6 @@ LocatedScan located_scan_sse2(std::string_view sequence) noexcept;
 void letter_masks_sse2(const unsigned char* bytes, std::size_t blocks, LetterMasks* out) noexcept;
 AsciiScan set_scan_with_gc_sse2(std::string_view sequence, CodonSet stops) noexcept;
 LocatedScan located_set_scan_sse2(std::string_view sequence, CodonSet stops) noexcept;
-std::size_t window_stops_sse2(const unsigned char* bytes, std::size_t length, std::size_t first,
-                              std::size_t blocks, BlockStops* out) noexcept;
 MX_AVX2_TARGET std::size_t count_gc_avx2(const unsigned char* bytes, std::size_t n) noexcept;
 MX_AVX2_TARGET AsciiScan stop_scan_avx2(std::string_view sequence) noexcept;
 MX_AVX2_TARGET AsciiScan stop_scan_with_gc_avx2(std::string_view sequence) noexcept;
@@ -123,8 +108,6 @@ MX_AVX2_TARGET LocatedScan located_scan_avx2(std::string_view sequence) noexcept
 MX_AVX2_TARGET void letter_masks_avx2(const unsigned char* bytes, std::size_t blocks, LetterMasks* out) noexcept;
 MX_AVX2_TARGET AsciiScan set_scan_with_gc_avx2(std::string_view sequence, CodonSet stops) noexcept;
 MX_AVX2_TARGET LocatedScan located_set_scan_avx2(std::string_view sequence, CodonSet stops) noexcept;
-MX_AVX2_TARGET std::size_t window_stops_avx2(const unsigned char* bytes, std::size_t length, std::size_t first,
-                                             std::size_t blocks, BlockStops* out) noexcept;
 MX_AVX512_TARGET std::size_t count_gc_avx512(const unsigned char* bytes, std::size_t n) noexcept;
 MX_AVX512_TARGET AsciiScan stop_scan_avx512(std::string_view sequence) noexcept;
 MX_AVX512_TARGET AsciiScan stop_scan_with_gc_avx512(std::string_view sequence) noexcept;
@@ -132,8 +115,6 @@ MX_AVX512_TARGET LocatedScan located_scan_avx512(std::string_view sequence) noex
 MX_AVX512_TARGET void letter_masks_avx512(const unsigned char* bytes, std::size_t blocks, LetterMasks* out) noexcept;
 MX_AVX512_TARGET AsciiScan set_scan_with_gc_avx512(std::string_view sequence, CodonSet stops) noexcept;
 MX_AVX512_TARGET LocatedScan located_set_scan_avx512(std::string_view sequence, CodonSet stops) noexcept;
-MX_AVX512_TARGET std::size_t window_stops_avx512(const unsigned char* bytes, std::size_t length, std::size_t first,
-                                               std::size_t blocks, BlockStops* out) noexcept;
 MX_AVX512VBMI_TARGET AsciiScan stop_scan_avx512vbmi(std::string_view sequence) noexcept;
 MX_AVX512VBMI_TARGET AsciiScan set_scan_with_gc_avx512vbmi(std::string_view sequence, CodonSet stops) noexcept;
 MX_AVX512VBMI_TARGET LocatedScan located_set_scan_avx512vbmi(std::string_view sequence, CodonSet stops) noexcept;
@@ -146,8 +127,6 @@ MX_NEON_TARGET LocatedScan located_scan_neon(std::string_view sequence) noexcept
 MX_NEON_TARGET void letter_masks_neon(const unsigned char* bytes, std::size_t blocks, LetterMasks* out) noexcept;
 MX_NEON_TARGET AsciiScan set_scan_with_gc_neon(std::string_view sequence, CodonSet stops) noexcept;
 MX_NEON_TARGET LocatedScan located_set_scan_neon(std::string_view sequence, CodonSet stops) noexcept;
-MX_NEON_TARGET std::size_t window_stops_neon(const unsigned char* bytes, std::size_t length, std::size_t first,
-                                             std::size_t blocks, BlockStops* out) noexcept;
 #endif
 
 }  // namespace marlinox::analysis

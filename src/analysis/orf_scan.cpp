@@ -363,66 +363,12 @@ template <bool with_starts>
     }
 }
 
-std::size_t count_gc_bytes(std::string_view sequence) noexcept {
-    return static_cast<std::size_t>(std::count_if(sequence.begin(), sequence.end(), [](char b) {
-        return kBaseCode[static_cast<unsigned char>(b)] == kC || kBaseCode[static_cast<unsigned char>(b)] == kG;
-    }));
-}
-
-// Windows of 64 bytes in the text: the blocks the scan takes.
-std::size_t window_blocks(std::size_t length) noexcept { return length < 3 ? 0 : (length - 2 + 63) / 64; }
-
 // Blocks [first, end) of a text's windows; `heads`: those of a piece after
 // the first, else null.
 struct BlockSpan {
     std::size_t first, end;
     Heads* heads;
 };
-
-// A block's events, found: the heads of a piece after the first, then the
-// runs they end.
-template <bool with_starts, bool long_runs_only>
-[[gnu::always_inline]] inline void take_block(BlockEvents found, std::size_t block, Heads* heads, OrfCutter& cutter,
-                                              Frames& frames) {
-    if (heads != nullptr && heads->pending != 0) [[unlikely]]
-        take_heads(found, block, *heads, frames);
-    if constexpr (long_runs_only) {
-        cut_long_runs<with_starts>(found, block, cutter, frames);
-    } else {
-        cut_every_run<with_starts>(found, block, cutter, frames);
-    }
-}
-
-// Blocks of the text taken at a time.
-constexpr std::size_t kChunk = 64;
-
-// The scan for TAA, TAG and TGA without starts: the level's stop detector
-// gives each block's stops straight from its compares, and counts G and C
-// from the same loads, with no letter masks in between.
-template <bool long_runs_only>
-[[gnu::always_inline]] inline std::size_t scan_stops(const unsigned char* bytes, std::size_t length,
-                                                     const OrfRules& rules, WindowStopsKernel kernel, BlockSpan span,
-                                                     std::array<std::vector<Orf>, 6>& lists, Frames& frames) {
-    OrfCutter cutter(length, rules, lists);
-    std::size_t gc = 0;
-    std::array<BlockStops, kChunk> stops;
-    for (std::size_t chunk = span.first; chunk < span.end; chunk += kChunk) {
-        const std::size_t in_chunk = std::min(kChunk, span.end - chunk);
-        gc += kernel(bytes, length, chunk, in_chunk, stops.data());
-        for (std::size_t k = 0; k < in_chunk; ++k) {
-            take_block<false, long_runs_only>({stops[k].forward, stops[k].reverse, 0, 0}, 64 * (chunk + k),
-                                              span.heads, cutter, frames);
-        }
-    }
-    if (span.end == window_blocks(length)) {
-        // The last two bytes may lie past the last block of windows.
-        const std::size_t counted = std::min(length, 64 * span.end);
-        gc += count_gc_bytes({reinterpret_cast<const char*>(bytes) + counted, length - counted});
-        if (span.heads == nullptr) close_frames(length, frames, cutter);
-    }
-    return gc;
-}
-
 
 // The ORFs of the blocks into `lists`, and the frames after them; returns the
 // bytes that are G or C, counted from the same letter masks.
@@ -437,6 +383,7 @@ template <bool with_starts, bool long_runs_only, bool standard_stops>
     const std::size_t windows = length - 2;
     const std::size_t blocks = (windows + 63) / 64;
     // Letters of a chunk of blocks and of the block after it.
+    constexpr std::size_t kChunk = 64;
     std::array<LetterMasks, kChunk + 1> letters;
     for (std::size_t chunk = span.first; chunk < span.end; chunk += kChunk) {
         const std::size_t in_chunk = std::min(kChunk, span.end - chunk);
@@ -452,7 +399,13 @@ template <bool with_starts, bool long_runs_only, bool standard_stops>
                 found.forward_starts &= inside;
                 found.reverse_starts &= inside;
             }
-            take_block<with_starts, long_runs_only>(found, block, span.heads, cutter, frames);
+            if (span.heads != nullptr && span.heads->pending != 0) [[unlikely]]
+                take_heads(found, block, *span.heads, frames);
+            if constexpr (long_runs_only) {
+                cut_long_runs<with_starts>(found, block, cutter, frames);
+            } else {
+                cut_every_run<with_starts>(found, block, cutter, frames);
+            }
         }
         // The last two bytes may lie in a block that holds no window.
         if (chunk + in_chunk == blocks && 64 * blocks < length)
@@ -464,19 +417,11 @@ template <bool with_starts, bool long_runs_only, bool standard_stops>
 
 template <bool standard_stops>
 [[gnu::always_inline]] inline std::size_t scan_by_stops(const unsigned char* bytes, std::size_t length,
-                                                      const OrfRules& rules, const LevelKernels& kernels,
+                                                      const OrfRules& rules, LetterMasksKernel kernel,
                                                       BlockSpan span, std::array<std::vector<Orf>, 6>& lists,
                                                       Frames& frames) {
     // Two stops of one frame in one block are at most 63 bytes apart.
     const bool long_runs_only = rules.min_codons > 20;
-    if constexpr (standard_stops) {
-        if (!rules.from_start) {
-            return long_runs_only
-                       ? scan_stops<true>(bytes, length, rules, kernels.window_stops, span, lists, frames)
-                       : scan_stops<false>(bytes, length, rules, kernels.window_stops, span, lists, frames);
-        }
-    }
-    const LetterMasksKernel kernel = kernels.letter_masks;
     if (rules.from_start) {
         return long_runs_only ? scan<true, true, standard_stops>(bytes, length, rules, kernel, span, lists, frames)
                               : scan<true, false, standard_stops>(bytes, length, rules, kernel, span, lists, frames);
@@ -488,40 +433,49 @@ template <bool standard_stops>
 // The scan that `rules` ask for: TAA, TAG and TGA take a fixed expression,
 // shorter than the terms of an arbitrary set.
 [[gnu::always_inline]] inline std::size_t scan_by_rules(const unsigned char* bytes, std::size_t length,
-                                                      const OrfRules& rules, const LevelKernels& kernels,
+                                                      const OrfRules& rules, LetterMasksKernel kernel,
                                                       BlockSpan span, std::array<std::vector<Orf>, 6>& lists,
                                                       Frames& frames) {
     return rules.stop_codons == kStandardStops
-               ? scan_by_stops<true>(bytes, length, rules, kernels, span, lists, frames)
-               : scan_by_stops<false>(bytes, length, rules, kernels, span, lists, frames);
+               ? scan_by_stops<true>(bytes, length, rules, kernel, span, lists, frames)
+               : scan_by_stops<false>(bytes, length, rules, kernel, span, lists, frames);
 }
 
 std::size_t scan_baseline(const unsigned char* bytes, std::size_t length, const OrfRules& rules,
-                          const LevelKernels& kernels, BlockSpan span, std::array<std::vector<Orf>, 6>& lists,
+                          LetterMasksKernel kernel, BlockSpan span, std::array<std::vector<Orf>, 6>& lists,
                           Frames& frames) {
-    return scan_by_rules(bytes, length, rules, kernels, span, lists, frames);
+    return scan_by_rules(bytes, length, rules, kernel, span, lists, frames);
 }
 
 #if defined(__x86_64__)
 // The baseline counts each block's G and C through a library call.
 __attribute__((target("popcnt"))) std::size_t scan_popcnt(const unsigned char* bytes, std::size_t length,
-                                                          const OrfRules& rules, const LevelKernels& kernels,
+                                                          const OrfRules& rules, LetterMasksKernel kernel,
                                                           BlockSpan span, std::array<std::vector<Orf>, 6>& lists,
                                                           Frames& frames) {
-    return scan_by_rules(bytes, length, rules, kernels, span, lists, frames);
+    return scan_by_rules(bytes, length, rules, kernel, span, lists, frames);
 }
 #endif
 
 std::size_t scan_with_cpu_bits(std::string_view sequence, const OrfRules& rules, ScanLevel level, BlockSpan span,
                                std::array<std::vector<Orf>, 6>& lists, Frames& frames) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(sequence.data());
-    const LevelKernels& kernels = kernels_for(level);
+    const LetterMasksKernel kernel = kernels_for(level).letter_masks;
 #if defined(__x86_64__)
     static const bool popcnt = __builtin_cpu_supports("popcnt");
-    if (popcnt) return scan_popcnt(bytes, sequence.size(), rules, kernels, span, lists, frames);
+    if (popcnt) return scan_popcnt(bytes, sequence.size(), rules, kernel, span, lists, frames);
 #endif
-    return scan_baseline(bytes, sequence.size(), rules, kernels, span, lists, frames);
+    return scan_baseline(bytes, sequence.size(), rules, kernel, span, lists, frames);
 }
+
+std::size_t count_gc_bytes(std::string_view sequence) noexcept {
+    return static_cast<std::size_t>(std::count_if(sequence.begin(), sequence.end(), [](char b) {
+        return kBaseCode[static_cast<unsigned char>(b)] == kC || kBaseCode[static_cast<unsigned char>(b)] == kG;
+    }));
+}
+
+// Windows of 64 bytes in the text: the blocks the scan takes.
+std::size_t window_blocks(std::size_t length) noexcept { return length < 3 ? 0 : (length - 2 + 63) / 64; }
 
 // Kept per thread: most records are short, and their lists are small. A long
 // record's lists are not kept for the short ones after it.

@@ -18,6 +18,7 @@
 namespace marlinox::analysis {
 namespace {
 
+using stop_scan::BlockStops;
 using stop_scan::Count;
 using stop_scan::kBlock;
 
@@ -146,10 +147,6 @@ MX_AVX2_TARGET MX_ENTRY AsciiScan stop_scan_avx2(std::string_view sequence) noex
 }
 MX_AVX2_TARGET MX_ENTRY AsciiScan stop_scan_with_gc_avx2(std::string_view sequence) noexcept {
     return stop_scan::scan_with_gc<Avx2Stops>(sequence);
-}
-MX_AVX2_TARGET MX_ENTRY std::size_t window_stops_avx2(const unsigned char* bytes, std::size_t length, std::size_t first,
-                                                      std::size_t blocks, BlockStops* out) noexcept {
-    return stop_scan::window_stops<Avx2Stops>(bytes, length, first, blocks, out);
 }
 MX_AVX2_TARGET MX_ENTRY LocatedScan located_scan_avx2(std::string_view sequence) noexcept {
     return stop_scan::located_scan<Avx2Stops>(sequence);

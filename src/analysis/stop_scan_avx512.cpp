@@ -19,6 +19,7 @@
 namespace marlinox::analysis {
 namespace {
 
+using stop_scan::BlockStops;
 using stop_scan::Count;
 using stop_scan::load_before;
 
@@ -146,11 +147,6 @@ MX_AVX512_TARGET MX_ENTRY AsciiScan stop_scan_avx512(std::string_view sequence) 
 }
 MX_AVX512_TARGET MX_ENTRY AsciiScan stop_scan_with_gc_avx512(std::string_view sequence) noexcept {
     return stop_scan::scan_with_gc<Avx512Stops>(sequence);
-}
-MX_AVX512_TARGET MX_ENTRY std::size_t window_stops_avx512(const unsigned char* bytes, std::size_t length,
-                                                        std::size_t first, std::size_t blocks,
-                                                        BlockStops* out) noexcept {
-    return stop_scan::window_stops<Avx512Stops>(bytes, length, first, blocks, out);
 }
 MX_AVX512_TARGET MX_ENTRY LocatedScan located_scan_avx512(std::string_view sequence) noexcept {
     return stop_scan::located_scan<Avx512Stops>(sequence);

@@ -16,6 +16,7 @@
 namespace marlinox::analysis {
 namespace {
 
+using stop_scan::BlockStops;
 
 // Each byte is looked up in three tables, one per place in the window (0, 1, 2),
 // with bit j of the entry meaning "this letter may stand here in pattern j".

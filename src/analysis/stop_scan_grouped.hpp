@@ -30,7 +30,10 @@ namespace marlinox::analysis::stop_scan {
 // are G or C; those and the bytes that are A, C, G or T (either case).
 enum class Count { none, gc, letters };
 
-using analysis::BlockStops;
+// Forward and reverse stops of the windows that start in one block.
+struct BlockStops {
+    std::uint64_t forward = 0, reverse = 0;
+};
 
 // The stops from whether the first, second and third byte of each window is
 // each letter (bits of a mask, or lanes of a vector, which take & and |):
@@ -294,30 +297,6 @@ template <template <Count> class Detector, class... Args>
 MX_INLINE LocatedScan located_scan(std::string_view sequence, Args... args) noexcept {
     Detector<Count::letters> detect(args...);
     return grouped_scan<true>(sequence, detect);
-}
-
-// The stops of blocks [first, first + count) of a text's windows, and the G
-// and C bytes of those blocks, block by block for a scan that keeps every
-// stop: the blocks whose 66 bytes pass the text's end read it as followed by
-// NUL bytes, as grouped_scan's do.
-template <template <Count> class Detector>
-MX_INLINE std::size_t window_stops(const unsigned char* bytes, std::size_t length, std::size_t first,
-                                   std::size_t count, BlockStops* out) noexcept {
-    Detector<Count::gc> detect{};
-    const std::size_t direct = length >= kBlock + 2 ? (length - 2) / kBlock : 0;
-    std::size_t k = 0;
-    for (; k < count && first + k < direct; ++k) out[k] = detect.block(bytes + (first + k) * kBlock);
-    for (; k < count; ++k) {
-        const std::size_t at = (first + k) * kBlock;
-        if constexpr (kReadsPartBlocks<Detector<Count::gc>>) {
-            out[k] = detect.part_block(bytes + at, length - at);
-        } else {
-            unsigned char tail[kBlock + 2] = {};
-            std::memcpy(tail, bytes + at, length - at);
-            out[k] = detect.block(tail);
-        }
-    }
-    return detect.gc();
 }
 
 }  // namespace marlinox::analysis::stop_scan

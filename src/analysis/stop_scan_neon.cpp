@@ -18,6 +18,7 @@
 namespace marlinox::analysis {
 namespace {
 
+using stop_scan::BlockStops;
 using stop_scan::Count;
 
 // Lane k of the result has bit i set when byte 8k + i of `v` is set; the
@@ -191,10 +192,6 @@ MX_NEON_TARGET MX_ENTRY AsciiScan stop_scan_neon(std::string_view sequence) noex
 }
 MX_NEON_TARGET MX_ENTRY AsciiScan stop_scan_with_gc_neon(std::string_view sequence) noexcept {
     return stop_scan::scan_with_gc<NeonStops>(sequence);
-}
-MX_NEON_TARGET MX_ENTRY std::size_t window_stops_neon(const unsigned char* bytes, std::size_t length, std::size_t first,
-                                                      std::size_t blocks, BlockStops* out) noexcept {
-    return stop_scan::window_stops<NeonStops>(bytes, length, first, blocks, out);
 }
 MX_NEON_TARGET MX_ENTRY LocatedScan located_scan_neon(std::string_view sequence) noexcept {
     return stop_scan::located_scan<NeonStops>(sequence);

@@ -15,6 +15,7 @@
 namespace marlinox::analysis {
 namespace {
 
+using stop_scan::BlockStops;
 using stop_scan::Count;
 using stop_scan::kBlock;
 
@@ -123,10 +124,6 @@ MX_ENTRY AsciiScan stop_scan_portable(std::string_view sequence) noexcept {
 }
 MX_ENTRY AsciiScan stop_scan_with_gc_portable(std::string_view sequence) noexcept {
     return stop_scan::scan_with_gc<PortableStops>(sequence);
-}
-MX_ENTRY std::size_t window_stops_portable(const unsigned char* bytes, std::size_t length, std::size_t first,
-                                       std::size_t blocks, BlockStops* out) noexcept {
-    return stop_scan::window_stops<PortableStops>(bytes, length, first, blocks, out);
 }
 MX_ENTRY LocatedScan located_scan_portable(std::string_view sequence) noexcept {
     return stop_scan::located_scan<PortableStops>(sequence);

@@ -16,6 +16,7 @@
 namespace marlinox::analysis {
 namespace {
 
+using stop_scan::BlockStops;
 using stop_scan::Count;
 using stop_scan::kBlock;
 
@@ -159,10 +160,6 @@ MX_ENTRY AsciiScan stop_scan_sse2(std::string_view sequence) noexcept {
 }
 MX_ENTRY AsciiScan stop_scan_with_gc_sse2(std::string_view sequence) noexcept {
     return stop_scan::scan_with_gc<Sse2Stops>(sequence);
-}
-MX_ENTRY std::size_t window_stops_sse2(const unsigned char* bytes, std::size_t length, std::size_t first,
-                                       std::size_t blocks, BlockStops* out) noexcept {
-    return stop_scan::window_stops<Sse2Stops>(bytes, length, first, blocks, out);
 }
 MX_ENTRY LocatedScan located_scan_sse2(std::string_view sequence) noexcept {
     return stop_scan::located_scan<Sse2Stops>(sequence);
