@@ -200,7 +200,6 @@ unsigned highest(std::uint64_t bits) noexcept { return 63u - static_cast<unsigne
 unsigned lowest(std::uint64_t bits) noexcept { return static_cast<unsigned>(std::countr_zero(bits)); }
 // The same for a mask that may be empty, whatever they give then: without a
 // zero to handle they are one instruction each.
-unsigned lowest_or_any(std::uint64_t bits) noexcept { return lowest(bits | (std::uint64_t{1} << 63)); }
 unsigned highest_or_any(std::uint64_t bits) noexcept { return highest(bits | 1u); }
 // Every bit set when the mask holds one, none otherwise: a choice by masking,
 // which the compiler does not turn back into a branch.
@@ -309,7 +308,8 @@ void cut_every_run(const BlockEvents& found, std::size_t block, OrfCutter& cutte
 // runs between two stops of one block hold at most 20 codons, fewer than the
 // rules keep. The last stop and the starts after it carry on. Whether a frame
 // holds a stop in a block is a coin toss, so without starts nothing branches
-// on it: a run long enough to keep is what is rare.
+// on it: a run long enough to keep is what is rare. Which stop comes first is
+// only looked for once a run might be long enough wherever in the block it ends.
 template <bool with_starts>
 [[gnu::always_inline]] inline void cut_long_runs(const BlockEvents& found, std::size_t block, OrfCutter& cutter,
                                                  Frames& frames) {
@@ -319,14 +319,14 @@ template <bool with_starts>
             const std::uint64_t forward = found.forward_stops & in_frame[frame_class];
             std::size_t& forward_next = frames.forward_next[frame_class];
             const std::size_t forward_any = any_bit(forward);
-            if (((block + lowest_or_any(forward) - forward_next) & forward_any) >= cutter.shortest()) [[unlikely]]
+            if (((block + 63 - forward_next) & forward_any) >= cutter.shortest()) [[unlikely]]
                 cutter.forward_run(frame_class, forward_next, block + lowest(forward), kNone, true);
             forward_next ^= (forward_next ^ (block + highest_or_any(forward) + 3)) & forward_any;
 
             const std::uint64_t reverse = found.reverse_stops & in_frame[frame_class];
             std::size_t& reverse_next = frames.reverse_next[frame_class];
             const std::size_t reverse_any = any_bit(reverse);
-            if (((block + lowest_or_any(reverse) - reverse_next) & reverse_any) >= cutter.shortest()) [[unlikely]]
+            if (((block + 63 - reverse_next) & reverse_any) >= cutter.shortest()) [[unlikely]]
                 cutter.reverse_run(frame_class, reverse_next, block + lowest(reverse), kNone, reverse_next >= 3, false);
             reverse_next ^= (reverse_next ^ (block + highest_or_any(reverse) + 3)) & reverse_any;
         }
