@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace marlinox::analysis {
 
@@ -16,6 +17,17 @@ int codon_index(const unsigned char* codon) noexcept;
 // The bit of the codon of bases `first`, `second`, `third` (0 to 3: A, C, G, T).
 constexpr CodonSet codon_bit(unsigned first, unsigned second, unsigned third) noexcept {
     return CodonSet{1} << ((first << 4) | (second << 2) | third);
+}
+
+// The codons of a list such as "TAA,TAG" (upper case A, C, G, T only), for
+// sets written in the code.
+consteval CodonSet codons_of(std::string_view list) {
+    constexpr std::string_view kBases = "ACGT";
+    CodonSet set = 0;
+    for (std::size_t at = 0; at + 3 <= list.size(); at += 4)
+        set |= codon_bit(static_cast<unsigned>(kBases.find(list[at])), static_cast<unsigned>(kBases.find(list[at + 1])),
+                         static_cast<unsigned>(kBases.find(list[at + 2])));
+    return set;
 }
 
 // TAA, TAG and TGA: the stops of the standard genetic code.

@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "analysis/codon_set.hpp"
 
@@ -46,7 +47,7 @@ struct StrandCodons {
     std::array<Codon, 64> forward, reverse;
     std::size_t count = 0;
 
-    explicit StrandCodons(CodonSet codons) noexcept {
+    explicit constexpr StrandCodons(CodonSet codons) noexcept {
         for (; codons != 0; codons &= codons - 1) {
             const auto codon = static_cast<unsigned>(std::countr_zero(codons));
             const auto first = static_cast<std::uint8_t>(codon >> 4), second = static_cast<std::uint8_t>((codon >> 2) & 3u),
@@ -72,6 +73,31 @@ struct CodonHits {
         out.forward |= at[0][f.first] & at[1][f.second] & at[2][f.third];
         out.reverse |= at[0][r.first] & at[1][r.second] & at[2][r.third];
     }
+    return out;
+}
+
+// codon_hits for a set known when compiling: every index is a constant, so
+// the letters stay in registers and terms that share letters share work.
+template <CodonSet kCodons>
+[[gnu::always_inline]] inline CodonHits fixed_codon_hits(const WindowLetters& at) noexcept {
+    constexpr std::size_t kCount = static_cast<std::size_t>(std::popcount(kCodons));
+    struct Strands {
+        std::array<StrandCodons::Codon, kCount> forward{}, reverse{};
+    };
+    static constexpr Strands kStrands = [] {
+        const StrandCodons codons(kCodons);
+        Strands out;
+        for (std::size_t k = 0; k < kCount; ++k) out.forward[k] = codons.forward[k], out.reverse[k] = codons.reverse[k];
+        return out;
+    }();
+    CodonHits out;
+    [&]<std::size_t... k>(std::index_sequence<k...>) {
+        ((out.forward |= at[0][kStrands.forward[k].first] & at[1][kStrands.forward[k].second] &
+                         at[2][kStrands.forward[k].third],
+          out.reverse |= at[0][kStrands.reverse[k].first] & at[1][kStrands.reverse[k].second] &
+                         at[2][kStrands.reverse[k].third]),
+         ...);
+    }(std::make_index_sequence<kCount>{});
     return out;
 }
 

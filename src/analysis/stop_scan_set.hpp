@@ -41,8 +41,9 @@ MX_INLINE std::array<std::uint64_t, 4> letters_after(const unsigned char* p, std
 // `Reader` offers letters<note>(p), the BlockLetters of the block at p,
 // reading 66 bytes and, when `note`, taking note of bytes from 0x80 on; and
 // ascii(). It may offer gc() and acgt(), the counts of the letters it noted,
-// which are otherwise counted here.
-template <Count count, class Reader>
+// which are otherwise counted here. `kFixed`, when not empty, is the stop set,
+// known when compiling.
+template <Count count, class Reader, CodonSet kFixed = 0>
 class SetStops {
 public:
     explicit SetStops(CodonSet stops) noexcept : stops_(stops) {}
@@ -70,7 +71,10 @@ private:
             if constexpr (count == Count::letters)
                 acgt_ += static_cast<std::size_t>(std::popcount(is[0] | is[1] | is[2] | is[3]));
         }
-        const CodonHits hits = codon_hits(window_letters<true>(letters.here, letters.next), stops_);
+        const WindowLetters at = window_letters<true>(letters.here, letters.next);
+        CodonHits hits;
+        if constexpr (kFixed != 0) hits = fixed_codon_hits<kFixed>(at);
+        else hits = codon_hits(at, stops_);
         return {hits.forward, hits.reverse};
     }
 

@@ -149,16 +149,41 @@ private:
     LaneCounts counts_;
 };
 
-template <Count count>
-using Sse2SetStops = stop_scan::SetStops<count, Sse2Letters<count>>;
+template <CodonSet kStops>
+struct Sse2FixedSet {
+    template <Count count>
+    using Detector = stop_scan::SetStops<count, Sse2Letters<count>, kStops>;
+};
+
+// The genetic codes' stop sets of three and four codons, other than the
+// standard one, whose terms over letter masks cost this level the most when
+// read from a table: `scan` for one of them runs on terms compiled in, which
+// keep the letters in registers; for any other set on the table's terms.
+template <class Scan>
+MX_INLINE auto by_stop_set(CodonSet stops, Scan scan) noexcept {
+    constexpr CodonSet kVertebrateMitochondrial = codons_of("TAA,TAG,AGA,AGG");
+    constexpr CodonSet kScenedesmusMitochondrial = codons_of("TCA,TAA,TGA");
+    constexpr CodonSet kThraustochytriumMitochondrial = codons_of("TTA,TAA,TAG,TGA");
+    switch (stops) {
+    case kVertebrateMitochondrial: return scan.template operator()<Sse2FixedSet<kVertebrateMitochondrial>>();
+    case kScenedesmusMitochondrial: return scan.template operator()<Sse2FixedSet<kScenedesmusMitochondrial>>();
+    case kThraustochytriumMitochondrial:
+        return scan.template operator()<Sse2FixedSet<kThraustochytriumMitochondrial>>();
+    default: return scan.template operator()<Sse2FixedSet<0>>();
+    }
+}
 
 }  // namespace
 
 MX_ENTRY AsciiScan set_scan_with_gc_sse2(std::string_view sequence, CodonSet stops) noexcept {
-    return stop_scan::scan_with_gc<Sse2SetStops>(sequence, stops);
+    return by_stop_set(stops, [&]<class Set>() {
+        return stop_scan::scan_with_gc<Set::template Detector>(sequence, stops);
+    });
 }
 MX_ENTRY LocatedScan located_set_scan_sse2(std::string_view sequence, CodonSet stops) noexcept {
-    return stop_scan::located_scan<Sse2SetStops>(sequence, stops);
+    return by_stop_set(stops, [&]<class Set>() {
+        return stop_scan::located_scan<Set::template Detector>(sequence, stops);
+    });
 }
 MX_ENTRY AsciiScan stop_scan_sse2(std::string_view sequence) noexcept {
     return stop_scan::plain_scan<Sse2Stops>(sequence);
