@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "analysis/bases.hpp"
+
 namespace marlinox::analysis {
 
 // Bit codon_index(codon) for each codon of the set.
@@ -12,7 +14,11 @@ using CodonSet = std::uint64_t;
 
 // A codon's number: A, C, G, T as 0 to 3, first base most significant; -1
 // for a codon with any other byte. Lower case counts as upper case.
-int codon_index(const unsigned char* codon) noexcept;
+constexpr int codon_index(const unsigned char* codon) noexcept {
+    const unsigned first = kBaseCode[codon[0]], second = kBaseCode[codon[1]], third = kBaseCode[codon[2]];
+    if ((first | second | third) > 3) return -1;
+    return static_cast<int>((first << 4) | (second << 2) | third);
+}
 
 // The bit of the codon of bases `first`, `second`, `third` (0 to 3: A, C, G, T).
 constexpr CodonSet codon_bit(unsigned first, unsigned second, unsigned third) noexcept {

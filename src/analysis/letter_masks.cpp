@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "analysis/bases.hpp"
 #include "analysis/level_kernels.hpp"
 
 #if defined(__x86_64__)
@@ -15,27 +16,12 @@
 #endif
 
 namespace marlinox::analysis {
-namespace {
-
-// Bit k set for the letter k (A, C, G, T) a byte is, in either case.
-constexpr std::array<unsigned char, 256> kLetterBit = [] {
-    std::array<unsigned char, 256> bits{};
-    constexpr char kLetters[] = "ACGT";
-    for (unsigned k = 0; k < 4; ++k) {
-        const auto upper = static_cast<unsigned char>(kLetters[k]);
-        bits[upper] = static_cast<unsigned char>(1u << k);
-        bits[upper | kFold] = static_cast<unsigned char>(1u << k);
-    }
-    return bits;
-}();
-
-}  // namespace
 
 void letter_masks_portable(const unsigned char* bytes, std::size_t blocks, LetterMasks* out) noexcept {
     for (std::size_t b = 0; b < blocks; ++b, bytes += 64) {
         std::uint64_t a = 0, c = 0, g = 0, t = 0;
         for (unsigned i = 0; i < 64; ++i) {
-            const std::uint64_t bit = kLetterBit[bytes[i]];
+            const std::uint64_t bit = kBaseBit[bytes[i]];
             a |= (bit & 1u) << i;
             c |= ((bit >> 1) & 1u) << i;
             g |= ((bit >> 2) & 1u) << i;

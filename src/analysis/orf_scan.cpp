@@ -6,24 +6,12 @@
 #include <limits>
 #include <span>
 
+#include "analysis/bases.hpp"
 #include "analysis/codon_windows.hpp"
 #include "analysis/level_kernels.hpp"
 
 namespace marlinox::analysis {
 namespace {
-
-// A, C, G, T in either case as 0 to 3; every other byte 4.
-constexpr std::array<unsigned char, 256> kBaseCode = [] {
-    std::array<unsigned char, 256> code{};
-    code.fill(4);
-    constexpr std::string_view letters = "ACGT";
-    for (unsigned char value = 0; value < letters.size(); ++value) {
-        const auto upper = static_cast<unsigned char>(letters[value]);
-        code[upper] = value;
-        code[upper | 0x20u] = value;
-    }
-    return code;
-}();
 
 constexpr unsigned kA = 0, kC = 1, kG = 2, kT = 3;
 
@@ -494,12 +482,6 @@ struct ThreadLists {
 thread_local ThreadLists thread_lists;
 
 }  // namespace
-
-int codon_index(const unsigned char* codon) noexcept {
-    const unsigned first = kBaseCode[codon[0]], second = kBaseCode[codon[1]], third = kBaseCode[codon[2]];
-    if ((first | second | third) > 3) return -1;
-    return static_cast<int>((first << 4) | (second << 2) | third);
-}
 
 std::size_t find_orfs(std::string_view sequence, const OrfRules& rules, std::vector<Orf>& out) {
     return find_orfs(sequence, rules, out, selected_scan_level());

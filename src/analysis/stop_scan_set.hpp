@@ -22,16 +22,6 @@ struct BlockLetters {
 
 // The letters of the `valid` (0 to 2) bytes at p, as BlockLetters::next.
 MX_INLINE std::array<std::uint64_t, 4> letters_after(const unsigned char* p, std::size_t valid = 2) noexcept {
-    // Bit b for base b, in either case.
-    static constexpr std::array<std::uint8_t, 256> kBaseBit = [] {
-        std::array<std::uint8_t, 256> bits{};
-        constexpr char kBases[] = "ACGT";
-        for (unsigned base = 0; base < 4; ++base) {
-            bits[static_cast<unsigned char>(kBases[base])] = static_cast<std::uint8_t>(1u << base);
-            bits[static_cast<unsigned char>(kBases[base]) | kFold] = static_cast<std::uint8_t>(1u << base);
-        }
-        return bits;
-    }();
     const unsigned both = (valid > 0 ? kBaseBit[p[0]] : 0u) | (valid > 1 ? kBaseBit[p[1]] << 4 : 0u);
     std::array<std::uint64_t, 4> out;
     MX_UNROLL for (unsigned base = 0; base < 4; ++base) out[base] = ((both >> base) & 1u) | ((both >> (base + 3)) & 2u);

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 
+#include "analysis/codon_set.hpp"
 #include "command/rows/float_repr.hpp"
 
 namespace marlinox::command {
@@ -23,17 +24,6 @@ constexpr std::array<char, 256> kComplement = [] {
     return table;
 }();
 
-// Index 0..3 of A, C, G, T in either case (codon_index's); 4 for any other byte.
-constexpr std::array<std::uint8_t, 256> kBase = [] {
-    std::array<std::uint8_t, 256> table{};
-    table.fill(4);
-    for (const auto [letter, index] : {std::pair{'A', 0}, {'C', 1}, {'G', 2}, {'T', 3}}) {
-        table[static_cast<unsigned char>(letter)] = static_cast<std::uint8_t>(index);
-        table[static_cast<unsigned char>(letter | 0x20)] = static_cast<std::uint8_t>(index);
-    }
-    return table;
-}();
-
 // Bytes [start, end) of `sequence` as the strand reads them, then a line end,
 // written at the end of `out` in room made for exactly that.
 void append_strand_line(std::string& out, std::string_view sequence, std::size_t start, std::size_t end,
@@ -51,10 +41,10 @@ void append_strand_line(std::string& out, std::string_view sequence, std::size_t
 }
 
 char amino_acid(std::string_view amino_acids, char first, char second, char third) noexcept {
-    const unsigned a = kBase[static_cast<unsigned char>(first)];
-    const unsigned b = kBase[static_cast<unsigned char>(second)];
-    const unsigned c = kBase[static_cast<unsigned char>(third)];
-    return (a | b | c) > 3 ? 'X' : amino_acids[16 * a + 4 * b + c];
+    const unsigned char codon[3] = {static_cast<unsigned char>(first), static_cast<unsigned char>(second),
+                                    static_cast<unsigned char>(third)};
+    const int index = analysis::codon_index(codon);
+    return index < 0 ? 'X' : amino_acids[static_cast<std::size_t>(index)];
 }
 
 // The whole codons of bytes [start, end) as the strand reads them,

@@ -2,16 +2,12 @@
 
 #include <array>
 
+#include "analysis/bases.hpp"
 #include "analysis/kernels.hpp"
 
 namespace marlinox::command {
 namespace {
 
-constexpr std::array<bool, 256> kAcgt = [] {
-    std::array<bool, 256> acgt{};
-    for (const char c : std::string_view("ACGTacgt")) acgt[static_cast<unsigned char>(c)] = true;
-    return acgt;
-}();
 
 char upper_complement(char c) noexcept {
     switch (c & ~0x20) {
@@ -31,7 +27,7 @@ double record_no_stop(std::size_t length, std::size_t gc_bytes, analysis::CodonS
 
 std::size_t count_non_acgt(std::string_view bytes) noexcept {
     std::size_t acgt = 0;
-    for (const char c : bytes) acgt += kAcgt[static_cast<unsigned char>(c)];
+    for (const char c : bytes) acgt += analysis::kBaseCode[static_cast<unsigned char>(c)] != analysis::kNotABase;
     return bytes.size() - acgt;
 }
 
