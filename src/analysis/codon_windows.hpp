@@ -24,6 +24,8 @@ template <bool pinned = false>
 [[gnu::always_inline]] inline WindowLetters window_letters(const std::array<std::uint64_t, 4>& here,
                                                            const std::array<std::uint64_t, 4>& next) noexcept {
     WindowLetters at;
+    // Unrolled, so that the windows' letters stay in registers.
+#pragma GCC unroll 4
     for (unsigned base = 0; base < 4; ++base) {
         std::uint64_t letter = here[base];
         if constexpr (pinned) asm("" : "+r"(letter));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstring>
 #include <limits>
 #include <span>
 
@@ -342,23 +343,45 @@ void cut_every_run(const BlockEvents& found, std::size_t block, OrfCutter& cutte
 // two of its stops.
 constexpr std::size_t kChunkBlocks = 64;
 
-// A chunk's stops, per block, and per strand and class of a bit's position
-// modulo 3 the blocks that hold a stop at such a bit (bit k: block k).
+// A chunk's stops, per block, and per block which strands hold a stop at a
+// bit of which class of position modulo 3: bit 3 s + j for strand s (0
+// forward) and class j, one byte per block so that noting a block carries
+// nothing over from the one before.
 struct ChunkStops {
     std::array<std::uint64_t, kChunkBlocks> forward, reverse;
-    std::array<std::uint64_t, 3> forward_blocks, reverse_blocks;
+    std::array<std::uint8_t, kChunkBlocks> classes;
 
-    void clear() noexcept {
-        forward_blocks = {};
-        reverse_blocks = {};
-    }
     [[gnu::always_inline]] void note(std::size_t k, const BlockEvents& found) noexcept {
         forward[k] = found.forward_stops;
         reverse[k] = found.reverse_stops;
-        for (unsigned bit_class = 0; bit_class < 3; ++bit_class) {
-            forward_blocks[bit_class] |= std::uint64_t{(found.forward_stops & kClassBits[bit_class]) != 0} << k;
-            reverse_blocks[bit_class] |= std::uint64_t{(found.reverse_stops & kClassBits[bit_class]) != 0} << k;
+        const auto any = [](std::uint64_t stops, unsigned bit_class) {
+            return static_cast<unsigned>((stops & kClassBits[bit_class]) != 0) << bit_class;
+        };
+        const unsigned forward_classes = any(found.forward_stops, 0) | any(found.forward_stops, 1) |
+                                         any(found.forward_stops, 2);
+        const unsigned reverse_classes = any(found.reverse_stops, 0) | any(found.reverse_stops, 1) |
+                                         any(found.reverse_stops, 2);
+        classes[k] = static_cast<std::uint8_t>(forward_classes | (reverse_classes << 3));
+    }
+
+    // Per class of a bit's position, the blocks of the first `count` that hold
+    // a stop of `strand` at such a bit (bit k: block k).
+    std::array<std::uint64_t, 3> blocks_by_bit_class(unsigned strand, std::size_t count) const noexcept {
+        static_assert(std::endian::native == std::endian::little);
+        std::array<std::uint64_t, 3> out{};
+        for (std::size_t group = 0; 8 * group < count; ++group) {
+            std::uint64_t eight;
+            std::memcpy(&eight, classes.data() + 8 * group, sizeof eight);
+            for (unsigned bit_class = 0; bit_class < 3; ++bit_class) {
+                // One bit of each of eight bytes, gathered in order into the top byte.
+                const std::uint64_t bits = (eight >> (3 * strand + bit_class)) & 0x0101010101010101u;
+                out[bit_class] |= ((bits * 0x0102040810204080u) >> 56) << (8 * group);
+            }
         }
+        if (count < 64) {
+            for (std::uint64_t& blocks : out) blocks &= below(static_cast<unsigned>(count));
+        }
+        return out;
     }
 };
 
@@ -417,19 +440,21 @@ std::uint64_t frame_blocks(const std::array<std::uint64_t, 3>& by_bit_class, std
 
 // The runs that end in the chunk starting at block `chunk` (64 blocks of
 // windows each; only the chunk's noted blocks hold bits).
-[[gnu::always_inline]] inline void cut_chunk_runs(const ChunkStops& stops, std::size_t chunk, OrfCutter& cutter,
-                                                  Frames& frames) {
+[[gnu::always_inline]] inline void cut_chunk_runs(const ChunkStops& stops, std::size_t chunk, std::size_t count,
+                                                  OrfCutter& cutter, Frames& frames) {
     // A run from the block after one stop's to the block before the next
     // one's, plus at most 60 bytes at its ends.
     const std::size_t shortest = cutter.shortest();
     const std::size_t quiet_blocks = shortest <= 124 ? 0 : (shortest - 124 + 63) / 64;
+    const std::array<std::uint64_t, 3> forward_blocks = stops.blocks_by_bit_class(0, count);
+    const std::array<std::uint64_t, 3> reverse_blocks = stops.blocks_by_bit_class(1, count);
     for (unsigned frame_class = 0; frame_class < 3; ++frame_class) {
         frames.forward_next[frame_class] = cut_frame_runs(
-            stops.forward, frame_blocks(stops.forward_blocks, chunk, frame_class), chunk, frame_class, quiet_blocks,
+            stops.forward, frame_blocks(forward_blocks, chunk, frame_class), chunk, frame_class, quiet_blocks,
             frames.forward_next[frame_class],
             [&](std::size_t first, std::size_t end) { cutter.forward_run(frame_class, first, end, kNone, true); });
         frames.reverse_next[frame_class] = cut_frame_runs(
-            stops.reverse, frame_blocks(stops.reverse_blocks, chunk, frame_class), chunk, frame_class, quiet_blocks,
+            stops.reverse, frame_blocks(reverse_blocks, chunk, frame_class), chunk, frame_class, quiet_blocks,
             frames.reverse_next[frame_class], [&](std::size_t first, std::size_t end) {
                 cutter.reverse_run(frame_class, first, end, kNone, first >= 3, false);
             });
@@ -461,9 +486,11 @@ template <bool with_starts, bool long_runs_only, bool standard_stops>
     for (std::size_t chunk = span.first; chunk < span.end; chunk += kChunkBlocks) {
         const std::size_t in_chunk = std::min(kChunkBlocks, span.end - chunk);
         fill_letter_masks(bytes, length, chunk, in_chunk + 1, kernel, letters.data());
-        if constexpr (long_runs_only && !with_starts) chunk_stops.clear();
         for (std::size_t k = 0; k < in_chunk; ++k) {
             const std::size_t block = 64 * (chunk + k);
+            // The next chunk's bytes are read while this one's are cut: its
+            // first read would otherwise wait on memory a page at a time.
+            if (block + 64 * kChunkBlocks < length) __builtin_prefetch(bytes + block + 64 * kChunkBlocks);
             gc += static_cast<std::size_t>(std::popcount(letters[k].g | letters[k].c));
             BlockEvents found = block_events<with_starts, standard_stops>(letters[k], letters[k + 1], starts, stops);
             if (windows - block < 64) {
@@ -483,7 +510,7 @@ template <bool with_starts, bool long_runs_only, bool standard_stops>
                 cut_every_run<with_starts>(found, block, cutter, frames);
             }
         }
-        if constexpr (long_runs_only && !with_starts) cut_chunk_runs(chunk_stops, chunk, cutter, frames);
+        if constexpr (long_runs_only && !with_starts) cut_chunk_runs(chunk_stops, chunk, in_chunk, cutter, frames);
         // The last two bytes may lie in a block that holds no window.
         if (chunk + in_chunk == blocks && 64 * blocks < length)
             gc += static_cast<std::size_t>(std::popcount(letters[in_chunk].g | letters[in_chunk].c));
