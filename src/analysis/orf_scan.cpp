@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cstring>
 #include <limits>
 #include <span>
 
@@ -137,7 +136,9 @@ private:
     void keep(const Orf& orf, unsigned list) {
         const std::size_t codons = orf.codons();
         if (codons == 0 || codons < rules_.min_codons || codons > rules_.max_codons) return;
-        lists_[list].push_back(orf);
+        // Written field by field into the list: a copy of the whole ORF would
+        // read back in wide loads the narrow writes that just built it.
+        lists_[list].emplace_back(orf.start, orf.end, orf.reverse, orf.frame, orf.open_five, orf.open_three);
     }
 
     std::size_t length_;
@@ -343,45 +344,13 @@ void cut_every_run(const BlockEvents& found, std::size_t block, OrfCutter& cutte
 // two of its stops.
 constexpr std::size_t kChunkBlocks = 64;
 
-// A chunk's stops, per block, and per block which strands hold a stop at a
-// bit of which class of position modulo 3: bit 3 s + j for strand s (0
-// forward) and class j, one byte per block so that noting a block carries
-// nothing over from the one before.
+// A chunk's stops, per block.
 struct ChunkStops {
     std::array<std::uint64_t, kChunkBlocks> forward, reverse;
-    std::array<std::uint8_t, kChunkBlocks> classes;
 
-    [[gnu::always_inline]] void note(std::size_t k, const BlockEvents& found) noexcept {
+    void note(std::size_t k, const BlockEvents& found) noexcept {
         forward[k] = found.forward_stops;
         reverse[k] = found.reverse_stops;
-        const auto any = [](std::uint64_t stops, unsigned bit_class) {
-            return static_cast<unsigned>((stops & kClassBits[bit_class]) != 0) << bit_class;
-        };
-        const unsigned forward_classes = any(found.forward_stops, 0) | any(found.forward_stops, 1) |
-                                         any(found.forward_stops, 2);
-        const unsigned reverse_classes = any(found.reverse_stops, 0) | any(found.reverse_stops, 1) |
-                                         any(found.reverse_stops, 2);
-        classes[k] = static_cast<std::uint8_t>(forward_classes | (reverse_classes << 3));
-    }
-
-    // Per class of a bit's position, the blocks of the first `count` that hold
-    // a stop of `strand` at such a bit (bit k: block k).
-    std::array<std::uint64_t, 3> blocks_by_bit_class(unsigned strand, std::size_t count) const noexcept {
-        static_assert(std::endian::native == std::endian::little);
-        std::array<std::uint64_t, 3> out{};
-        for (std::size_t group = 0; 8 * group < count; ++group) {
-            std::uint64_t eight;
-            std::memcpy(&eight, classes.data() + 8 * group, sizeof eight);
-            for (unsigned bit_class = 0; bit_class < 3; ++bit_class) {
-                // One bit of each of eight bytes, gathered in order into the top byte.
-                const std::uint64_t bits = (eight >> (3 * strand + bit_class)) & 0x0101010101010101u;
-                out[bit_class] |= ((bits * 0x0102040810204080u) >> 56) << (8 * group);
-            }
-        }
-        if (count < 64) {
-            for (std::uint64_t& blocks : out) blocks &= below(static_cast<unsigned>(count));
-        }
-        return out;
     }
 };
 
@@ -441,13 +410,15 @@ std::uint64_t frame_blocks(const std::array<std::uint64_t, 3>& by_bit_class, std
 // The runs that end in the chunk starting at block `chunk` (64 blocks of
 // windows each; only the chunk's noted blocks hold bits).
 [[gnu::always_inline]] inline void cut_chunk_runs(const ChunkStops& stops, std::size_t chunk, std::size_t count,
-                                                  OrfCutter& cutter, Frames& frames) {
+                                                  StopBlocksKernel stop_blocks, OrfCutter& cutter, Frames& frames) {
     // A run from the block after one stop's to the block before the next
     // one's, plus at most 60 bytes at its ends.
     const std::size_t shortest = cutter.shortest();
     const std::size_t quiet_blocks = shortest <= 124 ? 0 : (shortest - 124 + 63) / 64;
-    const std::array<std::uint64_t, 3> forward_blocks = stops.blocks_by_bit_class(0, count);
-    const std::array<std::uint64_t, 3> reverse_blocks = stops.blocks_by_bit_class(1, count);
+    std::array<std::uint64_t, 6> blocks;
+    stop_blocks(stops.forward.data(), stops.reverse.data(), count, blocks.data());
+    const std::array<std::uint64_t, 3> forward_blocks{blocks[0], blocks[1], blocks[2]};
+    const std::array<std::uint64_t, 3> reverse_blocks{blocks[3], blocks[4], blocks[5]};
     for (unsigned frame_class = 0; frame_class < 3; ++frame_class) {
         frames.forward_next[frame_class] = cut_frame_runs(
             stops.forward, frame_blocks(forward_blocks, chunk, frame_class), chunk, frame_class, quiet_blocks,
@@ -472,7 +443,7 @@ struct BlockSpan {
 // bytes that are G or C, counted from the same letter masks.
 template <bool with_starts, bool long_runs_only, bool standard_stops>
 [[gnu::always_inline]] inline std::size_t scan(const unsigned char* bytes, std::size_t length, const OrfRules& rules,
-                                               LetterMasksKernel kernel, BlockSpan span,
+                                               const LevelKernels& kernels, BlockSpan span,
                                                std::array<std::vector<Orf>, 6>& lists, Frames& frames) {
     const StrandCodons starts(with_starts ? rules.start_codons : 0);
     const StrandCodons stops(standard_stops ? 0 : rules.stop_codons);
@@ -485,21 +456,16 @@ template <bool with_starts, bool long_runs_only, bool standard_stops>
     ChunkStops chunk_stops;
     for (std::size_t chunk = span.first; chunk < span.end; chunk += kChunkBlocks) {
         const std::size_t in_chunk = std::min(kChunkBlocks, span.end - chunk);
-        fill_letter_masks(bytes, length, chunk, in_chunk + 1, kernel, letters.data());
+        fill_letter_masks(bytes, length, chunk, in_chunk + 1, kernels.letter_masks, letters.data());
         for (std::size_t k = 0; k < in_chunk; ++k) {
             const std::size_t block = 64 * (chunk + k);
             // The next chunk's bytes are read while this one's are cut: its
             // first read would otherwise wait on memory a page at a time.
             if (block + 64 * kChunkBlocks < length) __builtin_prefetch(bytes + block + 64 * kChunkBlocks);
             gc += static_cast<std::size_t>(std::popcount(letters[k].g | letters[k].c));
+            // A window that reaches past the text reads padding, no letter:
+            // it holds no codon.
             BlockEvents found = block_events<with_starts, standard_stops>(letters[k], letters[k + 1], starts, stops);
-            if (windows - block < 64) {
-                const std::uint64_t inside = below(static_cast<unsigned>(windows - block));
-                found.forward_stops &= inside;
-                found.reverse_stops &= inside;
-                found.forward_starts &= inside;
-                found.reverse_starts &= inside;
-            }
             if (span.heads != nullptr && span.heads->pending != 0) [[unlikely]]
                 take_heads(found, block, *span.heads, frames);
             if constexpr (long_runs_only && !with_starts) {
@@ -510,7 +476,7 @@ template <bool with_starts, bool long_runs_only, bool standard_stops>
                 cut_every_run<with_starts>(found, block, cutter, frames);
             }
         }
-        if constexpr (long_runs_only && !with_starts) cut_chunk_runs(chunk_stops, chunk, in_chunk, cutter, frames);
+        if constexpr (long_runs_only && !with_starts) cut_chunk_runs(chunk_stops, chunk, in_chunk, kernels.stop_blocks, cutter, frames);
         // The last two bytes may lie in a block that holds no window.
         if (chunk + in_chunk == blocks && 64 * blocks < length)
             gc += static_cast<std::size_t>(std::popcount(letters[in_chunk].g | letters[in_chunk].c));
@@ -521,55 +487,55 @@ template <bool with_starts, bool long_runs_only, bool standard_stops>
 
 template <bool standard_stops>
 [[gnu::always_inline]] inline std::size_t scan_by_stops(const unsigned char* bytes, std::size_t length,
-                                                      const OrfRules& rules, LetterMasksKernel kernel,
+                                                      const OrfRules& rules, const LevelKernels& kernels,
                                                       BlockSpan span, std::array<std::vector<Orf>, 6>& lists,
                                                       Frames& frames) {
     // Two stops of one frame in one block are at most 63 bytes apart.
     const bool long_runs_only = rules.min_codons > 20;
     if (rules.from_start) {
-        return long_runs_only ? scan<true, true, standard_stops>(bytes, length, rules, kernel, span, lists, frames)
-                              : scan<true, false, standard_stops>(bytes, length, rules, kernel, span, lists, frames);
+        return long_runs_only ? scan<true, true, standard_stops>(bytes, length, rules, kernels, span, lists, frames)
+                              : scan<true, false, standard_stops>(bytes, length, rules, kernels, span, lists, frames);
     }
-    return long_runs_only ? scan<false, true, standard_stops>(bytes, length, rules, kernel, span, lists, frames)
-                          : scan<false, false, standard_stops>(bytes, length, rules, kernel, span, lists, frames);
+    return long_runs_only ? scan<false, true, standard_stops>(bytes, length, rules, kernels, span, lists, frames)
+                          : scan<false, false, standard_stops>(bytes, length, rules, kernels, span, lists, frames);
 }
 
 // The scan that `rules` ask for: TAA, TAG and TGA take a fixed expression,
 // shorter than the terms of an arbitrary set.
 [[gnu::always_inline]] inline std::size_t scan_by_rules(const unsigned char* bytes, std::size_t length,
-                                                      const OrfRules& rules, LetterMasksKernel kernel,
+                                                      const OrfRules& rules, const LevelKernels& kernels,
                                                       BlockSpan span, std::array<std::vector<Orf>, 6>& lists,
                                                       Frames& frames) {
     return rules.stop_codons == kStandardStops
-               ? scan_by_stops<true>(bytes, length, rules, kernel, span, lists, frames)
-               : scan_by_stops<false>(bytes, length, rules, kernel, span, lists, frames);
+               ? scan_by_stops<true>(bytes, length, rules, kernels, span, lists, frames)
+               : scan_by_stops<false>(bytes, length, rules, kernels, span, lists, frames);
 }
 
 std::size_t scan_baseline(const unsigned char* bytes, std::size_t length, const OrfRules& rules,
-                          LetterMasksKernel kernel, BlockSpan span, std::array<std::vector<Orf>, 6>& lists,
+                          const LevelKernels& kernels, BlockSpan span, std::array<std::vector<Orf>, 6>& lists,
                           Frames& frames) {
-    return scan_by_rules(bytes, length, rules, kernel, span, lists, frames);
+    return scan_by_rules(bytes, length, rules, kernels, span, lists, frames);
 }
 
 #if defined(__x86_64__)
 // The baseline counts each block's G and C through a library call.
 __attribute__((target("popcnt"))) std::size_t scan_popcnt(const unsigned char* bytes, std::size_t length,
-                                                          const OrfRules& rules, LetterMasksKernel kernel,
+                                                          const OrfRules& rules, const LevelKernels& kernels,
                                                           BlockSpan span, std::array<std::vector<Orf>, 6>& lists,
                                                           Frames& frames) {
-    return scan_by_rules(bytes, length, rules, kernel, span, lists, frames);
+    return scan_by_rules(bytes, length, rules, kernels, span, lists, frames);
 }
 #endif
 
 std::size_t scan_with_cpu_bits(std::string_view sequence, const OrfRules& rules, ScanLevel level, BlockSpan span,
                                std::array<std::vector<Orf>, 6>& lists, Frames& frames) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(sequence.data());
-    const LetterMasksKernel kernel = kernels_for(level).letter_masks;
+    const LevelKernels& kernels = kernels_for(level);
 #if defined(__x86_64__)
     static const bool popcnt = __builtin_cpu_supports("popcnt");
-    if (popcnt) return scan_popcnt(bytes, sequence.size(), rules, kernel, span, lists, frames);
+    if (popcnt) return scan_popcnt(bytes, sequence.size(), rules, kernels, span, lists, frames);
 #endif
-    return scan_baseline(bytes, sequence.size(), rules, kernel, span, lists, frames);
+    return scan_baseline(bytes, sequence.size(), rules, kernels, span, lists, frames);
 }
 
 std::size_t count_gc_bytes(std::string_view sequence) noexcept {
