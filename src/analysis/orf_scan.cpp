@@ -172,12 +172,20 @@ void merge_lists(std::array<std::vector<Orf>, 6>& lists, std::vector<Orf>& out) 
         starts[k] = heads[k]->start;
     }
     for (std::size_t written = 0; written < total; ++written) {
-        std::size_t best = 0;
+        // The least start kept in a register rather than read back through
+        // the index of the list that holds it; a start seen twice on the way
+        // is settled by the whole order after.
+        std::size_t best = 0, least = starts[0];
+        bool tie = false;
+#pragma GCC unroll 5
         for (std::size_t k = 1; k < 6; ++k) {
-            const bool tie = starts[k] == starts[best];
-            best = starts[k] < starts[best] ? k : best;
-            if (tie) [[unlikely]]
-                best = before(*heads[k], *heads[best]) ? k : best;
+            tie |= starts[k] == least;
+            best = starts[k] < least ? k : best;
+            least = std::min(least, starts[k]);
+        }
+        if (tie) [[unlikely]] {
+            for (std::size_t k = 0; k < 6; ++k)
+                best = starts[k] == least && before(*heads[k], *heads[best]) ? k : best;
         }
         out.push_back(*heads[best]++);
         starts[best] = heads[best]->start;
