@@ -462,20 +462,28 @@ template <bool with_starts, bool long_runs_only, bool standard_stops>
     // Letters of a chunk of blocks and of the block after it.
     std::array<LetterMasks, kChunkBlocks + 1> letters;
     ChunkStops chunk_stops;
+    bool heads_pending = span.heads != nullptr && span.heads->pending != 0;
     for (std::size_t chunk = span.first; chunk < span.end; chunk += kChunkBlocks) {
         const std::size_t in_chunk = std::min(kChunkBlocks, span.end - chunk);
         fill_letter_masks(bytes, length, chunk, in_chunk + 1, kernels.letter_masks, letters.data());
+        // Each block's letters are read once, and serve as the next
+        // block's of the one before.
+        LetterMasks here = letters[0];
         for (std::size_t k = 0; k < in_chunk; ++k) {
             const std::size_t block = 64 * (chunk + k);
             // The next chunk's bytes are read while this one's are cut: its
             // first read would otherwise wait on memory a page at a time.
             if (block + 64 * kChunkBlocks < length) __builtin_prefetch(bytes + block + 64 * kChunkBlocks);
-            gc += static_cast<std::size_t>(std::popcount(letters[k].g | letters[k].c));
+            const LetterMasks next = letters[k + 1];
+            gc += static_cast<std::size_t>(std::popcount(here.g | here.c));
             // A window that reaches past the text reads padding, no letter:
             // it holds no codon.
-            BlockEvents found = block_events<with_starts, standard_stops>(letters[k], letters[k + 1], starts, stops);
-            if (span.heads != nullptr && span.heads->pending != 0) [[unlikely]]
+            BlockEvents found = block_events<with_starts, standard_stops>(here, next, starts, stops);
+            here = next;
+            if (heads_pending) [[unlikely]] {
                 take_heads(found, block, *span.heads, frames);
+                heads_pending = span.heads->pending != 0;
+            }
             if constexpr (long_runs_only && !with_starts) {
                 chunk_stops.note(k, found);
             } else if constexpr (long_runs_only) {
@@ -484,7 +492,8 @@ template <bool with_starts, bool long_runs_only, bool standard_stops>
                 cut_every_run<with_starts>(found, block, cutter, frames);
             }
         }
-        if constexpr (long_runs_only && !with_starts) cut_chunk_runs(chunk_stops, chunk, in_chunk, kernels.stop_blocks, cutter, frames);
+        if constexpr (long_runs_only && !with_starts)
+            cut_chunk_runs(chunk_stops, chunk, in_chunk, kernels.stop_blocks, cutter, frames);
         // The last two bytes may lie in a block that holds no window.
         if (chunk + in_chunk == blocks && 64 * blocks < length)
             gc += static_cast<std::size_t>(std::popcount(letters[in_chunk].g | letters[in_chunk].c));
