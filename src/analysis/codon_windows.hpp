@@ -12,6 +12,10 @@
 
 namespace marlinox::analysis {
 
+// Bits p of a block with p modulo 3 equal to the index.
+inline constexpr std::array<std::uint64_t, 3> kClassBits{0x9249249249249249u, 0x2492492492492492u,
+                                                         0x4924924924924924u};
+
 // at[i][b]: bit k set when byte k + i of the block is base b (A, C, G, T as
 // 0 to 3) in either case; the window at k reads at[0], at[1], at[2] at bit k.
 using WindowLetters = std::array<std::array<std::uint64_t, 4>, 3>;

@@ -193,9 +193,6 @@ void merge_lists(std::array<std::vector<Orf>, 6>& lists, std::vector<Orf>& out) 
     for (auto& list : lists) list.pop_back();
 }
 
-// Bits p of a block with p modulo 3 equal to the index.
-constexpr std::array<std::uint64_t, 3> kClassBits{0x9249249249249249u, 0x2492492492492492u, 0x4924924924924924u};
-
 // Per class of a block's first position modulo 3: the block's bits of each
 // class of position modulo 3.
 constexpr std::array<std::array<std::uint64_t, 3>, 3> kFrameBits{{
@@ -419,8 +416,9 @@ std::uint64_t frame_blocks(const std::array<std::uint64_t, 3>& by_bit_class, std
 // windows each; only the chunk's noted blocks hold bits).
 [[gnu::always_inline]] inline void cut_chunk_runs(const ChunkStops& stops, std::size_t chunk, std::size_t count,
                                                   StopBlocksKernel stop_blocks, OrfCutter& cutter, Frames& frames) {
-    // A run from the block after one stop's to the block before the next
-    // one's, plus at most 60 bytes at its ends.
+    // A run from a stop in block j to the first stop of block k holds the
+    // k - j - 1 blocks between them and at most 124 bytes of j and k: it can
+    // reach the shortest kept only after this many blocks without a stop.
     const std::size_t shortest = cutter.shortest();
     const std::size_t quiet_blocks = shortest <= 124 ? 0 : (shortest - 124 + 63) / 64;
     std::array<std::uint64_t, 6> blocks;

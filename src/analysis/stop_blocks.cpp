@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "analysis/codon_windows.hpp"
 #include "analysis/level_kernels.hpp"
 
 #if defined(__x86_64__)
@@ -16,21 +17,22 @@
 namespace marlinox::analysis {
 namespace {
 
-// Bits p of a block with p modulo 3 equal to the index.
-constexpr std::array<std::uint64_t, 3> kBitClasses{0x9249249249249249u, 0x2492492492492492u, 0x4924924924924924u};
+// Block k's bits, one block at a time.
+inline void note_block(std::uint64_t forward, std::uint64_t reverse, std::size_t k,
+                       std::array<std::uint64_t, 6>& blocks) noexcept {
+#pragma GCC unroll 3
+    for (unsigned bit_class = 0; bit_class < 3; ++bit_class) {
+        blocks[bit_class] |= std::uint64_t{(forward & kClassBits[bit_class]) != 0} << k;
+        blocks[3 + bit_class] |= std::uint64_t{(reverse & kClassBits[bit_class]) != 0} << k;
+    }
+}
 
 }  // namespace
 
 void stop_blocks_portable(const std::uint64_t* forward, const std::uint64_t* reverse, std::size_t count,
                           std::uint64_t* out) noexcept {
     std::array<std::uint64_t, 6> blocks{};
-    for (std::size_t k = 0; k < count; ++k) {
-#pragma GCC unroll 3
-        for (unsigned bit_class = 0; bit_class < 3; ++bit_class) {
-            blocks[bit_class] |= std::uint64_t{(forward[k] & kBitClasses[bit_class]) != 0} << k;
-            blocks[3 + bit_class] |= std::uint64_t{(reverse[k] & kBitClasses[bit_class]) != 0} << k;
-        }
-    }
+    for (std::size_t k = 0; k < count; ++k) note_block(forward[k], reverse[k], k, blocks);
     for (unsigned k = 0; k < 6; ++k) out[k] = blocks[k];
 }
 
@@ -52,7 +54,7 @@ MX_AVX2_TARGET void stop_blocks_avx2(const std::uint64_t* forward, const std::ui
     std::array<std::uint64_t, 6> blocks{};
     __m256i classes[3];
     for (unsigned bit_class = 0; bit_class < 3; ++bit_class)
-        classes[bit_class] = _mm256_set1_epi64x(static_cast<long long>(kBitClasses[bit_class]));
+        classes[bit_class] = _mm256_set1_epi64x(static_cast<long long>(kClassBits[bit_class]));
     std::size_t k = 0;
     for (; k + 4 <= count; k += 4) {
         const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(forward + k));
@@ -62,12 +64,7 @@ MX_AVX2_TARGET void stop_blocks_avx2(const std::uint64_t* forward, const std::ui
             blocks[3 + bit_class] |= avx2_any(r, classes[bit_class]) << k;
         }
     }
-    for (; k < count; ++k) {
-        for (unsigned bit_class = 0; bit_class < 3; ++bit_class) {
-            blocks[bit_class] |= std::uint64_t{(forward[k] & kBitClasses[bit_class]) != 0} << k;
-            blocks[3 + bit_class] |= std::uint64_t{(reverse[k] & kBitClasses[bit_class]) != 0} << k;
-        }
-    }
+    for (; k < count; ++k) note_block(forward[k], reverse[k], k, blocks);
     for (unsigned i = 0; i < 6; ++i) out[i] = blocks[i];
 }
 
@@ -77,7 +74,7 @@ MX_AVX512_TARGET void stop_blocks_avx512(const std::uint64_t* forward, const std
     std::array<std::uint64_t, 6> blocks{};
     __m512i classes[3];
     for (unsigned bit_class = 0; bit_class < 3; ++bit_class)
-        classes[bit_class] = _mm512_set1_epi64(static_cast<long long>(kBitClasses[bit_class]));
+        classes[bit_class] = _mm512_set1_epi64(static_cast<long long>(kClassBits[bit_class]));
     for (std::size_t k = 0; k < count; k += 8) {
         const auto lanes = static_cast<__mmask8>(count - k >= 8 ? 0xffu : (1u << (count - k)) - 1);
         const __m512i f = _mm512_maskz_loadu_epi64(lanes, forward + k);

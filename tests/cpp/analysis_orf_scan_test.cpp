@@ -95,8 +95,9 @@ INSTANTIATE_TEST_SUITE_P(Alphabets, OrfScan,
                                          Alphabet{"AcrossBlocks", "ACGTACGTACGTACGTacgtN", 700},
                                          // Long runs, ending in blocks with several stops of a frame.
                                          Alphabet{"RareStops", "ACGCGACGTCGAGCacgN", 1500},
-                                         // Runs over many blocks, texts over several chunks of blocks.
-                                         Alphabet{"RareStopsLongTexts", "ACGCGACGTCGAGCacgNACGCGACGTCGAGCacgN" "TAA", 12000}),
+                                         // Runs over many blocks, texts over several chunks of 64 blocks.
+                                         Alphabet{"RareStopsLongTexts", "ACGCGACGTCGAGCacgNACGCGACGTCGAGCacgNTAA",
+                                                  12000}),
                          [](const testing::TestParamInfo<Alphabet>& alphabet) { return std::string(alphabet.param.name); });
 
 }  // namespace
