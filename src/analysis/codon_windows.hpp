@@ -13,6 +13,10 @@
 
 namespace marlinox::analysis {
 
+// Bits p of a block with p modulo 3 equal to the index.
+inline constexpr std::array<std::uint64_t, 3> kClassBits{0x9249249249249249u, 0x2492492492492492u,
+                                                         0x4924924924924924u};
+
 // at[i][b]: bit k set when byte k + i of the block is base b (A, C, G, T as
 // 0 to 3) in either case; the window at k reads at[0], at[1], at[2] at bit k.
 using WindowLetters = std::array<std::array<std::uint64_t, 4>, 3>;
@@ -25,6 +29,8 @@ template <bool pinned = false>
 [[gnu::always_inline]] inline WindowLetters window_letters(const std::array<std::uint64_t, 4>& here,
                                                            const std::array<std::uint64_t, 4>& next) noexcept {
     WindowLetters at;
+    // Unrolled, so that the windows' letters stay in registers.
+#pragma GCC unroll 4
     for (unsigned base = 0; base < 4; ++base) {
         std::uint64_t letter = here[base];
         if constexpr (pinned) asm("" : "+r"(letter));

@@ -68,6 +68,11 @@ using SetScanKernel = AsciiScan (*)(std::string_view sequence, CodonSet stops) n
 using LocatedSetScanKernel = LocatedScan (*)(std::string_view sequence, CodonSet stops) noexcept;
 // The masks of `blocks` whole blocks of 64 bytes from `bytes`, into `out`.
 using LetterMasksKernel = void (*)(const unsigned char* bytes, std::size_t blocks, LetterMasks* out) noexcept;
+// From the stop masks of `count` blocks (at most 64) of each strand: for
+// strand s (0 forward) and class j of a bit's position modulo 3, bit k of
+// out[3 s + j] set when block k holds a stop at a bit of class j.
+using StopBlocksKernel = void (*)(const std::uint64_t* forward, const std::uint64_t* reverse, std::size_t count,
+                                  std::uint64_t* out) noexcept;
 
 struct LevelKernels {
     CountGcKernel count_gc;
@@ -76,6 +81,7 @@ struct LevelKernels {
     StopScanKernel stop_scan_with_gc;
     LocatedScanKernel located_scan;
     LetterMasksKernel letter_masks;
+    StopBlocksKernel stop_blocks;
     SetScanKernel set_scan_with_gc;
     LocatedSetScanKernel located_set_scan;
 };
@@ -91,6 +97,8 @@ AsciiScan stop_scan_portable(std::string_view sequence) noexcept;
 AsciiScan stop_scan_with_gc_portable(std::string_view sequence) noexcept;
 LocatedScan located_scan_portable(std::string_view sequence) noexcept;
 void letter_masks_portable(const unsigned char* bytes, std::size_t blocks, LetterMasks* out) noexcept;
+void stop_blocks_portable(const std::uint64_t* forward, const std::uint64_t* reverse, std::size_t count,
+                          std::uint64_t* out) noexcept;
 AsciiScan set_scan_with_gc_portable(std::string_view sequence, CodonSet stops) noexcept;
 LocatedScan located_set_scan_portable(std::string_view sequence, CodonSet stops) noexcept;
 #if defined(__x86_64__)
@@ -106,6 +114,8 @@ MX_AVX2_TARGET AsciiScan stop_scan_avx2(std::string_view sequence) noexcept;
 MX_AVX2_TARGET AsciiScan stop_scan_with_gc_avx2(std::string_view sequence) noexcept;
 MX_AVX2_TARGET LocatedScan located_scan_avx2(std::string_view sequence) noexcept;
 MX_AVX2_TARGET void letter_masks_avx2(const unsigned char* bytes, std::size_t blocks, LetterMasks* out) noexcept;
+MX_AVX2_TARGET void stop_blocks_avx2(const std::uint64_t* forward, const std::uint64_t* reverse, std::size_t count,
+                                     std::uint64_t* out) noexcept;
 MX_AVX2_TARGET AsciiScan set_scan_with_gc_avx2(std::string_view sequence, CodonSet stops) noexcept;
 MX_AVX2_TARGET LocatedScan located_set_scan_avx2(std::string_view sequence, CodonSet stops) noexcept;
 MX_AVX512_TARGET std::size_t count_gc_avx512(const unsigned char* bytes, std::size_t n) noexcept;
@@ -113,6 +123,8 @@ MX_AVX512_TARGET AsciiScan stop_scan_avx512(std::string_view sequence) noexcept;
 MX_AVX512_TARGET AsciiScan stop_scan_with_gc_avx512(std::string_view sequence) noexcept;
 MX_AVX512_TARGET LocatedScan located_scan_avx512(std::string_view sequence) noexcept;
 MX_AVX512_TARGET void letter_masks_avx512(const unsigned char* bytes, std::size_t blocks, LetterMasks* out) noexcept;
+MX_AVX512_TARGET void stop_blocks_avx512(const std::uint64_t* forward, const std::uint64_t* reverse,
+                                         std::size_t count, std::uint64_t* out) noexcept;
 MX_AVX512_TARGET AsciiScan set_scan_with_gc_avx512(std::string_view sequence, CodonSet stops) noexcept;
 MX_AVX512_TARGET LocatedScan located_set_scan_avx512(std::string_view sequence, CodonSet stops) noexcept;
 MX_AVX512VBMI_TARGET AsciiScan stop_scan_avx512vbmi(std::string_view sequence) noexcept;

@@ -124,7 +124,9 @@ private:
     void keep(const Orf& orf, unsigned list) {
         const std::size_t codons = orf.codons();
         if (codons == 0 || codons < rules_.min_codons || codons > rules_.max_codons) return;
-        lists_[list].push_back(orf);
+        // Written field by field into the list: a copy of the whole ORF would
+        // read back in wide loads the narrow writes that just built it.
+        lists_[list].emplace_back(orf.start, orf.end, orf.reverse, orf.frame, orf.open_five, orf.open_three);
     }
 
     std::size_t length_;
@@ -158,21 +160,26 @@ void merge_lists(std::array<std::vector<Orf>, 6>& lists, std::vector<Orf>& out) 
         starts[k] = heads[k]->start;
     }
     for (std::size_t written = 0; written < total; ++written) {
-        std::size_t best = 0;
+        // The least start kept in a register rather than read back through
+        // the index of the list that holds it; a start seen twice on the way
+        // is settled by the whole order after.
+        std::size_t best = 0, least = starts[0];
+        bool tie = false;
+#pragma GCC unroll 5
         for (std::size_t k = 1; k < 6; ++k) {
-            const bool tie = starts[k] == starts[best];
-            best = starts[k] < starts[best] ? k : best;
-            if (tie) [[unlikely]]
-                best = before(*heads[k], *heads[best]) ? k : best;
+            tie |= starts[k] == least;
+            best = starts[k] < least ? k : best;
+            least = std::min(least, starts[k]);
+        }
+        if (tie) [[unlikely]] {
+            for (std::size_t k = 0; k < 6; ++k)
+                best = starts[k] == least && before(*heads[k], *heads[best]) ? k : best;
         }
         out.push_back(*heads[best]++);
         starts[best] = heads[best]->start;
     }
     for (auto& list : lists) list.pop_back();
 }
-
-// Bits p of a block with p modulo 3 equal to the index.
-constexpr std::array<std::uint64_t, 3> kClassBits{0x9249249249249249u, 0x2492492492492492u, 0x4924924924924924u};
 
 // Per class of a block's first position modulo 3: the block's bits of each
 // class of position modulo 3.
@@ -186,12 +193,6 @@ std::uint64_t below(unsigned bit) noexcept { return (std::uint64_t{1} << bit) - 
 std::uint64_t above(unsigned bit) noexcept { return bit == 63 ? 0 : ~((std::uint64_t{2} << bit) - 1); }
 unsigned highest(std::uint64_t bits) noexcept { return 63u - static_cast<unsigned>(std::countl_zero(bits)); }
 unsigned lowest(std::uint64_t bits) noexcept { return static_cast<unsigned>(std::countr_zero(bits)); }
-// The same for a mask that may be empty, whatever they give then: without a
-// zero to handle they are one instruction each.
-unsigned highest_or_any(std::uint64_t bits) noexcept { return highest(bits | 1u); }
-// Every bit set when the mask holds one, none otherwise: a choice by masking,
-// which the compiler does not turn back into a branch.
-std::size_t any_bit(std::uint64_t bits) noexcept { return std::size_t{0} - static_cast<std::size_t>(bits != 0); }
 
 // What the scan carries from block to block, per class of position modulo 3
 // and strand: the first codon after the last stop seen; with starts, the
@@ -294,32 +295,10 @@ void cut_every_run(const BlockEvents& found, std::size_t block, OrfCutter& cutte
 
 // Only the first stop of each frame in the block can end a run that is kept:
 // runs between two stops of one block hold at most 20 codons, fewer than the
-// rules keep. The last stop and the starts after it carry on. Whether a frame
-// holds a stop in a block is a coin toss, so without starts nothing branches
-// on it: a run long enough to keep is what is rare. Which stop comes first is
-// only looked for once a run might be long enough wherever in the block it ends.
-template <bool with_starts>
-[[gnu::always_inline]] inline void cut_long_runs(const BlockEvents& found, std::size_t block, OrfCutter& cutter,
-                                                 Frames& frames) {
+// rules keep. The last stop and the starts after it carry on.
+[[gnu::always_inline]] inline void cut_long_runs_from_starts(const BlockEvents& found, std::size_t block,
+                                                             OrfCutter& cutter, Frames& frames) {
     const std::array<std::uint64_t, 3>& in_frame = kFrameBits[block % 3];
-    if constexpr (!with_starts) {
-        for (unsigned frame_class = 0; frame_class < 3; ++frame_class) {
-            const std::uint64_t forward = found.forward_stops & in_frame[frame_class];
-            std::size_t& forward_next = frames.forward_next[frame_class];
-            const std::size_t forward_any = any_bit(forward);
-            if (((block + 63 - forward_next) & forward_any) >= cutter.shortest()) [[unlikely]]
-                cutter.forward_run(frame_class, forward_next, block + lowest(forward), kNone, true);
-            forward_next ^= (forward_next ^ (block + highest_or_any(forward) + 3)) & forward_any;
-
-            const std::uint64_t reverse = found.reverse_stops & in_frame[frame_class];
-            std::size_t& reverse_next = frames.reverse_next[frame_class];
-            const std::size_t reverse_any = any_bit(reverse);
-            if (((block + 63 - reverse_next) & reverse_any) >= cutter.shortest()) [[unlikely]]
-                cutter.reverse_run(frame_class, reverse_next, block + lowest(reverse), kNone, reverse_next >= 3, false);
-            reverse_next ^= (reverse_next ^ (block + highest_or_any(reverse) + 3)) & reverse_any;
-        }
-        return;
-    }
     for (unsigned frame_class = 0; frame_class < 3; ++frame_class) {
         const std::uint64_t stops = found.forward_stops & in_frame[frame_class];
         const std::uint64_t starts = found.forward_starts & in_frame[frame_class];
@@ -351,6 +330,102 @@ template <bool with_starts>
     }
 }
 
+// Without starts, a run long enough to keep spans whole blocks of its frame
+// without a stop, and a block holds a stop of a given frame about every other
+// time: the scan notes per block only which frames hold a stop, and looks for
+// the stops themselves only where enough blocks of a frame hold none between
+// two of its stops.
+constexpr std::size_t kChunkBlocks = 64;
+
+// A chunk's stops, per block.
+struct ChunkStops {
+    std::array<std::uint64_t, kChunkBlocks> forward, reverse;
+
+    void note(std::size_t k, const BlockEvents& found) noexcept {
+        forward[k] = found.forward_stops;
+        reverse[k] = found.reverse_stops;
+    }
+};
+
+// Bit k set when blocks k + 1 - count to k all hold no stop (`quiet` bits);
+// blocks below the chunk count as holding one.
+std::uint64_t quiet_spans(std::uint64_t quiet, std::size_t count) noexcept {
+    if (count >= 64) return 0;
+    std::uint64_t spans = ~std::uint64_t{0};
+    unsigned covered = 0;
+    // `quiet_run`: bit k set when the `run` blocks up to k are quiet.
+    std::uint64_t quiet_run = quiet;
+    for (unsigned run = 1; count != 0; run *= 2, count /= 2) {
+        if ((count & 1u) != 0) {
+            spans &= quiet_run << covered;
+            covered += run;
+        }
+        if (count > 1) quiet_run &= quiet_run << run;
+    }
+    return spans;
+}
+
+// The runs of one frame that end in a chunk: `stops` its blocks' stops,
+// `blocks` which of them hold one of the frame's. Calls `run(first, end)` for
+// the run that each block's first stop ends when it could be long enough, and
+// returns the codon after the chunk's last stop (`next` when there is none).
+template <class Run>
+[[gnu::always_inline]] inline std::size_t cut_frame_runs(const std::array<std::uint64_t, kChunkBlocks>& stops,
+                                                         std::uint64_t blocks, std::size_t chunk,
+                                                         unsigned frame_class, std::size_t quiet_blocks,
+                                                         std::size_t next, Run run) {
+    if (blocks == 0) return next;
+    const auto in_block = [&](unsigned k) { return stops[k] & kFrameBits[(chunk + k) % 3][frame_class]; };
+    const auto position = [&](unsigned k) { return 64 * (chunk + k); };
+    const unsigned first = lowest(blocks);
+    run(next, position(first) + lowest(in_block(first)));
+    // The later blocks with a stop after enough blocks without one.
+    for (std::uint64_t ends = blocks & (quiet_spans(~blocks, quiet_blocks) << 1) & ~(std::uint64_t{1} << first);
+         ends != 0; ends &= ends - 1) {
+        const unsigned k = lowest(ends), before = highest(blocks & below(k));
+        run(position(before) + highest(in_block(before)) + 3, position(k) + lowest(in_block(k)));
+    }
+    const unsigned last = highest(blocks);
+    return position(last) + highest(in_block(last)) + 3;
+}
+
+// Blocks of a chunk that hold a stop of class `frame_class`, from those that
+// hold one at a bit of each class: bit p of block b is position 64 b + p, of
+// class b + p modulo 3.
+std::uint64_t frame_blocks(const std::array<std::uint64_t, 3>& by_bit_class, std::size_t chunk,
+                           unsigned frame_class) noexcept {
+    std::uint64_t out = 0;
+    for (unsigned bit_class = 0; bit_class < 3; ++bit_class)
+        out |= by_bit_class[bit_class] & kClassBits[(frame_class + 6 - bit_class - chunk % 3) % 3];
+    return out;
+}
+
+// The runs that end in the chunk starting at block `chunk` (64 blocks of
+// windows each; only the chunk's noted blocks hold bits).
+[[gnu::always_inline]] inline void cut_chunk_runs(const ChunkStops& stops, std::size_t chunk, std::size_t count,
+                                                  StopBlocksKernel stop_blocks, OrfCutter& cutter, Frames& frames) {
+    // A run from a stop in block j to the first stop of block k holds the
+    // k - j - 1 blocks between them and at most 124 bytes of j and k: it can
+    // reach the shortest kept only after this many blocks without a stop.
+    const std::size_t shortest = cutter.shortest();
+    const std::size_t quiet_blocks = shortest <= 124 ? 0 : (shortest - 124 + 63) / 64;
+    std::array<std::uint64_t, 6> blocks;
+    stop_blocks(stops.forward.data(), stops.reverse.data(), count, blocks.data());
+    const std::array<std::uint64_t, 3> forward_blocks{blocks[0], blocks[1], blocks[2]};
+    const std::array<std::uint64_t, 3> reverse_blocks{blocks[3], blocks[4], blocks[5]};
+    for (unsigned frame_class = 0; frame_class < 3; ++frame_class) {
+        frames.forward_next[frame_class] = cut_frame_runs(
+            stops.forward, frame_blocks(forward_blocks, chunk, frame_class), chunk, frame_class, quiet_blocks,
+            frames.forward_next[frame_class],
+            [&](std::size_t first, std::size_t end) { cutter.forward_run(frame_class, first, end, kNone, true); });
+        frames.reverse_next[frame_class] = cut_frame_runs(
+            stops.reverse, frame_blocks(reverse_blocks, chunk, frame_class), chunk, frame_class, quiet_blocks,
+            frames.reverse_next[frame_class], [&](std::size_t first, std::size_t end) {
+                cutter.reverse_run(frame_class, first, end, kNone, first >= 3, false);
+            });
+    }
+}
+
 // Blocks [first, end) of a text's windows; `heads`: those of a piece after
 // the first, else null.
 struct BlockSpan {
@@ -362,7 +437,7 @@ struct BlockSpan {
 // bytes that are G or C, counted from the same letter masks.
 template <bool with_starts, bool long_runs_only, bool standard_stops>
 [[gnu::always_inline]] inline std::size_t scan(const unsigned char* bytes, std::size_t length, const OrfRules& rules,
-                                               LetterMasksKernel kernel, BlockSpan span,
+                                               const LevelKernels& kernels, BlockSpan span,
                                                std::array<std::vector<Orf>, 6>& lists, Frames& frames) {
     const StrandCodons starts(with_starts ? rules.start_codons : 0);
     const StrandCodons stops(standard_stops ? 0 : rules.stop_codons);
@@ -371,30 +446,40 @@ template <bool with_starts, bool long_runs_only, bool standard_stops>
     const std::size_t windows = length - 2;
     const std::size_t blocks = (windows + 63) / 64;
     // Letters of a chunk of blocks and of the block after it.
-    constexpr std::size_t kChunk = 64;
-    std::array<LetterMasks, kChunk + 1> letters;
-    for (std::size_t chunk = span.first; chunk < span.end; chunk += kChunk) {
-        const std::size_t in_chunk = std::min(kChunk, span.end - chunk);
-        fill_letter_masks(bytes, length, chunk, in_chunk + 1, kernel, letters.data());
+    std::array<LetterMasks, kChunkBlocks + 1> letters;
+    ChunkStops chunk_stops;
+    bool heads_pending = span.heads != nullptr && span.heads->pending != 0;
+    for (std::size_t chunk = span.first; chunk < span.end; chunk += kChunkBlocks) {
+        const std::size_t in_chunk = std::min(kChunkBlocks, span.end - chunk);
+        fill_letter_masks(bytes, length, chunk, in_chunk + 1, kernels.letter_masks, letters.data());
+        // Each block's letters are read once, and serve as the next
+        // block's of the one before.
+        LetterMasks here = letters[0];
         for (std::size_t k = 0; k < in_chunk; ++k) {
             const std::size_t block = 64 * (chunk + k);
-            gc += static_cast<std::size_t>(std::popcount(letters[k].g | letters[k].c));
-            BlockEvents found = block_events<with_starts, standard_stops>(letters[k], letters[k + 1], starts, stops);
-            if (windows - block < 64) {
-                const std::uint64_t inside = below(static_cast<unsigned>(windows - block));
-                found.forward_stops &= inside;
-                found.reverse_stops &= inside;
-                found.forward_starts &= inside;
-                found.reverse_starts &= inside;
-            }
-            if (span.heads != nullptr && span.heads->pending != 0) [[unlikely]]
+            // The next chunk's bytes are read while this one's are cut: its
+            // first read would otherwise wait on memory a page at a time.
+            if (block + 64 * kChunkBlocks < length) __builtin_prefetch(bytes + block + 64 * kChunkBlocks);
+            const LetterMasks next = letters[k + 1];
+            gc += static_cast<std::size_t>(std::popcount(here.g | here.c));
+            // A window that reaches past the text reads padding, no letter:
+            // it holds no codon.
+            BlockEvents found = block_events<with_starts, standard_stops>(here, next, starts, stops);
+            here = next;
+            if (heads_pending) [[unlikely]] {
                 take_heads(found, block, *span.heads, frames);
-            if constexpr (long_runs_only) {
-                cut_long_runs<with_starts>(found, block, cutter, frames);
+                heads_pending = span.heads->pending != 0;
+            }
+            if constexpr (long_runs_only && !with_starts) {
+                chunk_stops.note(k, found);
+            } else if constexpr (long_runs_only) {
+                cut_long_runs_from_starts(found, block, cutter, frames);
             } else {
                 cut_every_run<with_starts>(found, block, cutter, frames);
             }
         }
+        if constexpr (long_runs_only && !with_starts)
+            cut_chunk_runs(chunk_stops, chunk, in_chunk, kernels.stop_blocks, cutter, frames);
         // The last two bytes may lie in a block that holds no window.
         if (chunk + in_chunk == blocks && 64 * blocks < length)
             gc += static_cast<std::size_t>(std::popcount(letters[in_chunk].g | letters[in_chunk].c));
@@ -405,55 +490,55 @@ template <bool with_starts, bool long_runs_only, bool standard_stops>
 
 template <bool standard_stops>
 [[gnu::always_inline]] inline std::size_t scan_by_stops(const unsigned char* bytes, std::size_t length,
-                                                      const OrfRules& rules, LetterMasksKernel kernel,
+                                                      const OrfRules& rules, const LevelKernels& kernels,
                                                       BlockSpan span, std::array<std::vector<Orf>, 6>& lists,
                                                       Frames& frames) {
     // Two stops of one frame in one block are at most 63 bytes apart.
     const bool long_runs_only = rules.min_codons > 20;
     if (rules.from_start) {
-        return long_runs_only ? scan<true, true, standard_stops>(bytes, length, rules, kernel, span, lists, frames)
-                              : scan<true, false, standard_stops>(bytes, length, rules, kernel, span, lists, frames);
+        return long_runs_only ? scan<true, true, standard_stops>(bytes, length, rules, kernels, span, lists, frames)
+                              : scan<true, false, standard_stops>(bytes, length, rules, kernels, span, lists, frames);
     }
-    return long_runs_only ? scan<false, true, standard_stops>(bytes, length, rules, kernel, span, lists, frames)
-                          : scan<false, false, standard_stops>(bytes, length, rules, kernel, span, lists, frames);
+    return long_runs_only ? scan<false, true, standard_stops>(bytes, length, rules, kernels, span, lists, frames)
+                          : scan<false, false, standard_stops>(bytes, length, rules, kernels, span, lists, frames);
 }
 
 // The scan that `rules` ask for: TAA, TAG and TGA take a fixed expression,
 // shorter than the terms of an arbitrary set.
 [[gnu::always_inline]] inline std::size_t scan_by_rules(const unsigned char* bytes, std::size_t length,
-                                                      const OrfRules& rules, LetterMasksKernel kernel,
+                                                      const OrfRules& rules, const LevelKernels& kernels,
                                                       BlockSpan span, std::array<std::vector<Orf>, 6>& lists,
                                                       Frames& frames) {
     return rules.stop_codons == kStandardStops
-               ? scan_by_stops<true>(bytes, length, rules, kernel, span, lists, frames)
-               : scan_by_stops<false>(bytes, length, rules, kernel, span, lists, frames);
+               ? scan_by_stops<true>(bytes, length, rules, kernels, span, lists, frames)
+               : scan_by_stops<false>(bytes, length, rules, kernels, span, lists, frames);
 }
 
 std::size_t scan_baseline(const unsigned char* bytes, std::size_t length, const OrfRules& rules,
-                          LetterMasksKernel kernel, BlockSpan span, std::array<std::vector<Orf>, 6>& lists,
+                          const LevelKernels& kernels, BlockSpan span, std::array<std::vector<Orf>, 6>& lists,
                           Frames& frames) {
-    return scan_by_rules(bytes, length, rules, kernel, span, lists, frames);
+    return scan_by_rules(bytes, length, rules, kernels, span, lists, frames);
 }
 
 #if defined(__x86_64__)
 // The baseline counts each block's G and C through a library call.
 __attribute__((target("popcnt"))) std::size_t scan_popcnt(const unsigned char* bytes, std::size_t length,
-                                                          const OrfRules& rules, LetterMasksKernel kernel,
+                                                          const OrfRules& rules, const LevelKernels& kernels,
                                                           BlockSpan span, std::array<std::vector<Orf>, 6>& lists,
                                                           Frames& frames) {
-    return scan_by_rules(bytes, length, rules, kernel, span, lists, frames);
+    return scan_by_rules(bytes, length, rules, kernels, span, lists, frames);
 }
 #endif
 
 std::size_t scan_with_cpu_bits(std::string_view sequence, const OrfRules& rules, ScanLevel level, BlockSpan span,
                                std::array<std::vector<Orf>, 6>& lists, Frames& frames) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(sequence.data());
-    const LetterMasksKernel kernel = kernels_for(level).letter_masks;
+    const LevelKernels& kernels = kernels_for(level);
 #if defined(__x86_64__)
     static const bool popcnt = __builtin_cpu_supports("popcnt");
-    if (popcnt) return scan_popcnt(bytes, sequence.size(), rules, kernel, span, lists, frames);
+    if (popcnt) return scan_popcnt(bytes, sequence.size(), rules, kernels, span, lists, frames);
 #endif
-    return scan_baseline(bytes, sequence.size(), rules, kernel, span, lists, frames);
+    return scan_baseline(bytes, sequence.size(), rules, kernels, span, lists, frames);
 }
 
 std::size_t count_gc_bytes(std::string_view sequence) noexcept {

@@ -49,25 +49,26 @@ const Levels& levels() noexcept {
 }
 
 constexpr LevelKernels kPortable{count_gc_portable, stop_scan_portable, stop_scan_with_gc_portable,
-                                 located_scan_portable, letter_masks_portable, set_scan_with_gc_portable,
-                                 located_set_scan_portable};
+                                 located_scan_portable, letter_masks_portable, stop_blocks_portable,
+                                 set_scan_with_gc_portable, located_set_scan_portable};
 #if defined(__x86_64__)
 constexpr LevelKernels kSse2{count_gc_sse2, stop_scan_sse2, stop_scan_with_gc_sse2, located_scan_sse2,
-                             letter_masks_sse2, set_scan_with_gc_sse2, located_set_scan_sse2};
+                             letter_masks_sse2, stop_blocks_portable, set_scan_with_gc_sse2, located_set_scan_sse2};
 constexpr LevelKernels kAvx2{count_gc_avx2, stop_scan_avx2, stop_scan_with_gc_avx2, located_scan_avx2,
-                             letter_masks_avx2, set_scan_with_gc_avx2, located_set_scan_avx2};
+                             letter_masks_avx2, stop_blocks_avx2, set_scan_with_gc_avx2, located_set_scan_avx2};
 constexpr LevelKernels kAvx512{count_gc_avx512, stop_scan_avx512, stop_scan_with_gc_avx512, located_scan_avx512,
-                               letter_masks_avx512, set_scan_with_gc_avx512, located_set_scan_avx512};
+                               letter_masks_avx512, stop_blocks_avx512, set_scan_with_gc_avx512,
+                               located_set_scan_avx512};
 // Byte permutes find the standard stops alone; the scans that count letters
 // need the letter compares anyway, so they are the avx512 level's. For any
 // other set, the permutes both count and look the codons up.
-constexpr LevelKernels kAvx512Vbmi{count_gc_avx512,     stop_scan_avx512vbmi,        stop_scan_with_gc_avx512,
-                                   located_scan_avx512, letter_masks_avx512,         set_scan_with_gc_avx512vbmi,
-                                   located_set_scan_avx512vbmi};
+constexpr LevelKernels kAvx512Vbmi{count_gc_avx512, stop_scan_avx512vbmi, stop_scan_with_gc_avx512,
+                                   located_scan_avx512, letter_masks_avx512, stop_blocks_avx512,
+                                   set_scan_with_gc_avx512vbmi, located_set_scan_avx512vbmi};
 #endif
 #if defined(MARLINOX_HAVE_NEON)
 constexpr LevelKernels kNeon{count_gc_neon, stop_scan_neon, stop_scan_with_gc_neon, located_scan_neon,
-                             letter_masks_neon, set_scan_with_gc_neon, located_set_scan_neon};
+                             letter_masks_neon, stop_blocks_portable, set_scan_with_gc_neon, located_set_scan_neon};
 #endif
 
 }  // namespace

@@ -28,11 +28,15 @@ std::string random_text(std::mt19937& rng, std::string_view alphabet, std::size_
 
 OrfRules random_rules(std::mt19937& rng) {
     OrfRules rules;
-    // Short minimums, and long ones that no run inside one block reaches.
-    rules.min_codons = rng() % 2 == 0 ? std::uniform_int_distribution<std::size_t>(0, 6)(rng)
-                                      : std::uniform_int_distribution<std::size_t>(19, 40)(rng);
-    rules.max_codons = rng() % 3 == 0 ? std::uniform_int_distribution<std::size_t>(rules.min_codons, 40)(rng)
-                                      : rules.max_codons;
+    // Short minimums, long ones that no run inside one block reaches, and
+    // ones that only runs over several whole blocks reach.
+    const std::size_t kind = rng() % 4;
+    rules.min_codons = kind < 2 ? std::uniform_int_distribution<std::size_t>(0, 6)(rng)
+                       : kind == 2 ? std::uniform_int_distribution<std::size_t>(19, 40)(rng)
+                                   : std::uniform_int_distribution<std::size_t>(41, 400)(rng);
+    rules.max_codons = rng() % 3 == 0
+                           ? std::uniform_int_distribution<std::size_t>(rules.min_codons, rules.min_codons + 40)(rng)
+                           : rules.max_codons;
     rules.from_start = rng() % 2 == 0;
     // ATG always, and a few random other codons now and then.
     rules.start_codons = std::uint64_t{1} << 14;
@@ -90,7 +94,10 @@ INSTANTIATE_TEST_SUITE_P(Alphabets, OrfScan,
                                          Alphabet{"MixedCase", "ACGTNacgtnRY\x80\xf4", 300},
                                          Alphabet{"AcrossBlocks", "ACGTACGTACGTACGTacgtN", 700},
                                          // Long runs, ending in blocks with several stops of a frame.
-                                         Alphabet{"RareStops", "ACGCGACGTCGAGCacgN", 1500}),
+                                         Alphabet{"RareStops", "ACGCGACGTCGAGCacgN", 1500},
+                                         // Runs over many blocks, texts over several chunks of 64 blocks.
+                                         Alphabet{"RareStopsLongTexts", "ACGCGACGTCGAGCacgNACGCGACGTCGAGCacgNTAA",
+                                                  12000}),
                          [](const testing::TestParamInfo<Alphabet>& alphabet) { return std::string(alphabet.param.name); });
 
 }  // namespace

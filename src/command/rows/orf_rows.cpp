@@ -142,12 +142,18 @@ std::vector<RangeOrfs> find_orfs_of_ranges(const Batch& batch, std::size_t threa
     return found;
 }
 
-std::vector<Unit> cut_units(std::span<const RecordRange> ranges, std::span<const RangeOrfs> found) {
+std::vector<Unit> cut_units(std::span<const RecordRange> ranges, std::span<const RangeOrfs> found,
+                            std::size_t threads) {
     std::vector<Unit> units;
     for (std::size_t r = 0; r < ranges.size(); ++r) {
         const std::size_t orfs = found[r].orfs.size();
-        for (std::size_t first = 0; first < orfs; first += kUnitRows)
-            units.push_back({&found[r], ranges[r].first, first, std::min(orfs, first + kUnitRows)});
+        // Units of equal size, a multiple of the workers when there are many
+        // rows: a long record's rows make few units, and an odd last one
+        // would leave workers waiting for one of them.
+        std::size_t count = (orfs + kUnitRows - 1) / kUnitRows;
+        if (orfs >= kUnitRows) count = (count + threads - 1) / threads * threads;
+        for (std::size_t unit = 0; unit < count; ++unit)
+            units.push_back({&found[r], ranges[r].first, orfs * unit / count, orfs * (unit + 1) / count});
     }
     return units;
 }
@@ -183,7 +189,7 @@ void append_orf(std::string& out, const Layout& layout, const OrfValues& orf) {
 bool orf_rows(const Batch& batch, std::size_t threads, const Layout& layout, const GiveRowBlocks& give) {
     const std::vector<RecordRange> ranges = cut_ranges(batch, threads);
     const std::vector<RangeOrfs> found = find_orfs_of_ranges(batch, threads, layout, ranges);
-    const std::vector<Unit> units = cut_units(ranges, found);
+    const std::vector<Unit> units = cut_units(ranges, found, std::max<std::size_t>(threads, 1));
     // A few units per worker at a time: the pool stays busy, and the text
     // held stays a small multiple of a unit.
     const std::size_t group = 4 * std::max<std::size_t>(threads, 1);
