@@ -183,11 +183,15 @@ void merge_lists(std::array<std::vector<Orf>, 6>& lists, std::vector<Orf>& out) 
 
 // Per class of a block's first position modulo 3: the block's bits of each
 // class of position modulo 3.
-constexpr std::array<std::array<std::uint64_t, 3>, 3> kFrameBits{{
-    {kClassBits[0], kClassBits[1], kClassBits[2]},
-    {kClassBits[2], kClassBits[0], kClassBits[1]},
-    {kClassBits[1], kClassBits[2], kClassBits[0]},
-}};
+// (Built in a loop: GCC 16 for 32-bit ARM fails with an internal error on
+// these braces.)
+constexpr std::array<std::array<std::uint64_t, 3>, 3> kFrameBits = [] {
+    std::array<std::array<std::uint64_t, 3>, 3> bits{};
+    for (unsigned first = 0; first < 3; ++first)
+        for (unsigned frame_class = 0; frame_class < 3; ++frame_class)
+            bits[first][frame_class] = kClassBits[(frame_class + 3 - first) % 3];
+    return bits;
+}();
 
 std::uint64_t below(unsigned bit) noexcept { return (std::uint64_t{1} << bit) - 1; }
 std::uint64_t above(unsigned bit) noexcept { return bit == 63 ? 0 : ~((std::uint64_t{2} << bit) - 1); }
@@ -411,8 +415,10 @@ std::uint64_t frame_blocks(const std::array<std::uint64_t, 3>& by_bit_class, std
     const std::size_t quiet_blocks = shortest <= 124 ? 0 : (shortest - 124 + 63) / 64;
     std::array<std::uint64_t, 6> blocks;
     stop_blocks(stops.forward.data(), stops.reverse.data(), count, blocks.data());
-    const std::array<std::uint64_t, 3> forward_blocks{blocks[0], blocks[1], blocks[2]};
-    const std::array<std::uint64_t, 3> reverse_blocks{blocks[3], blocks[4], blocks[5]};
+    // Not const: GCC 16 for 32-bit ARM fails with an internal error on these
+    // arrays as const.
+    std::array<std::uint64_t, 3> forward_blocks{blocks[0], blocks[1], blocks[2]};
+    std::array<std::uint64_t, 3> reverse_blocks{blocks[3], blocks[4], blocks[5]};
     for (unsigned frame_class = 0; frame_class < 3; ++frame_class) {
         frames.forward_next[frame_class] = cut_frame_runs(
             stops.forward, frame_blocks(forward_blocks, chunk, frame_class), chunk, frame_class, quiet_blocks,
