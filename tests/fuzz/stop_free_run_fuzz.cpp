@@ -76,7 +76,11 @@ double plain_gc_fraction(std::string_view sequence) {
 OrfRules rules_from(std::string_view sequence) {
     const auto byte = [&](std::size_t i) { return i < sequence.size() ? static_cast<unsigned char>(sequence[i]) : 0u; };
     OrfRules rules;
-    rules.min_codons = byte(0) & 7u;
+    // Short minimums mostly; some above 20 codons, where only a frame's first
+    // stop in a block can end a kept run, and some above 41, where the scan
+    // looks for stops only after blocks without one.
+    constexpr std::size_t kFloors[4] = {0, 21, 42, 0};
+    rules.min_codons = kFloors[byte(1) >> 6] + (byte(1) >> 6 == 2 ? 8 * (byte(0) & 7u) : byte(0) & 7u);
     rules.max_codons = (byte(0) & 8u) != 0 ? rules.min_codons + (byte(1) & 15u) : rules.max_codons;
     rules.from_start = (byte(0) & 16u) != 0;
     rules.forward = (byte(0) & 32u) == 0 || (byte(0) & 64u) == 0;
