@@ -247,9 +247,15 @@ def main() -> None:
             timed(argv(path))
     print(f"timing {len(files)} files x {len(tools)} runs, {args.repeats} interleaved rounds ...",
           flush=True)
+    # The runs of a round in a shuffled order: whatever runs first after
+    # another file's runs is slower, and a fixed order would put that on the
+    # default table, the ratios' denominator.
+    order = random.Random(1)
     for _ in range(args.repeats):
         for label, path in files.items():
-            for tool, argv in tools.items():
+            runs = list(tools.items())
+            order.shuffle(runs)
+            for tool, argv in runs:
                 samples.setdefault((label, tool), []).append(timed(argv(path)))
             if label in baselines:
                 samples.setdefault((label, "baseline"), []).append(timed(baselines[label]))
