@@ -2,6 +2,7 @@
 // start codons, as one bit per codon.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 

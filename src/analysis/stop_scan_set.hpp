@@ -36,7 +36,8 @@ MX_INLINE std::array<std::uint64_t, 4> letters_after(const unsigned char* p, std
 template <Count count, class Reader, CodonSet kFixed = 0>
 class SetStops {
 public:
-    explicit SetStops(CodonSet stops) noexcept : stops_(stops) {}
+    // A fixed set needs no table of terms.
+    explicit SetStops(CodonSet stops) noexcept : stops_(kFixed != 0 ? 0 : stops) {}
 
     MX_INLINE BlockStops block(const unsigned char* p) noexcept { return stops<true>(reader_.template letters<true>(p)); }
     MX_INLINE BlockStops peek(const unsigned char* p) noexcept { return stops<false>(reader_.template letters<false>(p)); }

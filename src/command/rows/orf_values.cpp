@@ -1,13 +1,10 @@
 #include "command/rows/orf_values.hpp"
 
-#include <array>
-
 #include "analysis/bases.hpp"
 #include "analysis/kernels.hpp"
 
 namespace marlinox::command {
 namespace {
-
 
 char upper_complement(char c) noexcept {
     switch (c & ~0x20) {
